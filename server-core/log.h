@@ -1,0 +1,27 @@
+// The daily log file and the hex dump of raw traffic.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Lowest level of the lines written; 0 also turns on hex dumps.
+extern std::atomic<int16_t> LogLevel;
+
+// Program name in the log file name ("VornBOS" gives "VornBOS.DD.MM.YY.log") and the
+// folder the files go to (joined by plain concatenation).
+void SetLogFile(const std::string& program, const std::string& dataPath);
+
+// One log line: time stamp, 14-character name column, 8-character number column
+// (blank for 0), then the formatted text. Safe to call from any thread.
+void WriteLog(const char* format, int16_t level, const char* name, uint32_t number, ...)
+    __attribute__((format(printf, 1, 5)));
+
+// Hex and text dump of a byte range, written only at LogLevel 0.
+void HexDump(const void* data, size_t len, const char* title);
+
+// Builds the dump text without writing it (the layout HexDump writes).
+std::string FormatHexDump(const uint8_t* data, size_t len);
+
+void CloseLog();
+void FlushLog();
