@@ -1,0 +1,100 @@
+// The server's scheduler: a FIFO of posted messages interleaved with socket readiness,
+// handled one message at a time on the thread that runs the loop. Socket events follow
+// the asynchronous-select rules the protocol code was written for:
+//  - FD_READ comes when data arrives and again after each successful receive call;
+//  - FD_WRITE comes once after accept and again only after a send would have blocked;
+//  - FD_ACCEPT comes when a connection waits and again after each successful accept;
+//  - FD_CLOSE comes once when the peer has closed (error 0) or the connection failed
+//    (the error number in the high 16 bits of lParam).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace plat {
+
+using Socket = int;
+
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t WM_QUIT = 0x0012;
+
+constexpr uint16_t FD_READ = 1;
+constexpr uint16_t FD_WRITE = 2;
+constexpr uint16_t FD_ACCEPT = 8;
+constexpr uint16_t FD_CLOSE = 32;
+
+constexpr int kWouldBlock = 11;  // EWOULDBLOCK on Linux
+
+inline uint16_t SelectEvent(intptr_t lParam) { return static_cast<uint16_t>(lParam & 0xFFFF); }
+inline uint16_t SelectError(intptr_t lParam) { return static_cast<uint16_t>((lParam >> 16) & 0xFFFF); }
+inline intptr_t MakeSelectLParam(uint16_t event, uint16_t error) {
+  return static_cast<intptr_t>(static_cast<uint32_t>(event) | (static_cast<uint32_t>(error) << 16));
+}
+
+struct Message {
+  uint32_t msg = 0;
+  uintptr_t wParam = 0;
+  intptr_t lParam = 0;
+};
+
+class EventLoop {
+ public:
+  using Handler = std::function<void(const Message&)>;
+
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  bool ok() const { return epollFd_ >= 0; }
+
+  // Thread-safe: queues a message behind those already posted.
+  void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+  void PostQuit() { Post(WM_QUIT, 0, 0); }
+
+  // Reports the socket's events (FD_* mask) as message `msg`. The socket is made non-blocking.
+  bool AsyncSelect(Socket s, uint32_t msg, uint16_t events);
+
+  // Socket calls that keep the event rules above. Errors come back as errno values.
+  Socket CreateTcpSocket(int& err);
+  bool Bind(Socket s, uint16_t port, int& err);
+  bool Listen(Socket s, int backlog, int& err);
+  Socket Accept(Socket listener, int& err);
+  long Recv(Socket s, void* buf, size_t len, int& err);
+  long Send(Socket s, const void* buf, size_t len, int& err);
+  void Close(Socket s);
+  // The peer's IPv4 address in network order.
+  bool PeerAddress(Socket s, uint8_t addr[4]);
+
+  // Runs until WM_QUIT; returns 0, or -1 when waiting for events failed (err set).
+  int Run(const Handler& handler, int& err);
+
+ private:
+  struct SockState {
+    bool used = false;
+    bool listening = false;
+    bool writeBlocked = false;
+    bool writeAnnounced = false;
+    bool closePosted = false;
+    bool peerClosed = false;
+    uint16_t events = 0;
+    uint32_t msg = 0;
+  };
+  SockState* State(Socket s);
+  void PostSelect(Socket s, const SockState& st, uint16_t event, uint16_t error = 0);
+  void PostCloseOnce(Socket s, SockState& st, uint16_t error);
+  void PollSockets(int timeoutMs);
+  void OnReadiness(Socket s, uint32_t epollEvents);
+  bool TakeMessage(Message& m);
+
+  int epollFd_ = -1;
+  int wakeFd_ = -1;
+  std::mutex lock_;
+  std::deque<Message> queue_;
+  std::vector<SockState> sockets_;
+};
+
+}  // namespace plat

@@ -1,0 +1,23 @@
+// Profile (INI) files with the semantics the servers rely on: section and key names
+// compared without regard to case, white space around names and values trimmed, a value in
+// matching quotes loses them, the default only when the file, section or key is missing, and
+// the result cut to size - 1 characters. Writes replace the file atomically.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace plat {
+
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& def, size_t size, const std::string& path);
+
+// Sets a key, creating file, section and key as needed; no value deletes the key.
+// Returns false when the file could not be written.
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::optional<std::string>& value, const std::string& path);
+
+// Integer conversion the way atoi does it: white space, optional sign, leading digits.
+long long AtoI(const std::string& text);
+
+}  // namespace plat

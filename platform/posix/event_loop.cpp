@@ -1,0 +1,253 @@
+#include "platform/event_loop.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace {
+constexpr int kPollEvery = 32;  // messages handled between two looks at the sockets
+}
+
+EventLoop::EventLoop() {
+  epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (epollFd_ >= 0 && wakeFd_ >= 0) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = wakeFd_;
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev);
+  }
+}
+
+EventLoop::~EventLoop() {
+  for (size_t fd = 0; fd < sockets_.size(); ++fd)
+    if (sockets_[fd].used) ::close(static_cast<int>(fd));
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+  if (epollFd_ >= 0) ::close(epollFd_);
+}
+
+void EventLoop::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  bool wasEmpty;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    wasEmpty = queue_.empty();
+    queue_.push_back(Message{msg, wParam, lParam});
+  }
+  if (wasEmpty) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  }
+}
+
+EventLoop::SockState* EventLoop::State(Socket s) {
+  if (s < 0 || static_cast<size_t>(s) >= sockets_.size() || !sockets_[s].used) return nullptr;
+  return &sockets_[s];
+}
+
+bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
+  if (s < 0) return false;
+  if (static_cast<size_t>(s) >= sockets_.size()) sockets_.resize(static_cast<size_t>(s) + 64);
+  SockState& st = sockets_[s];
+  bool added = st.used;
+  st.used = true;
+  st.msg = msg;
+  st.events = events;
+  int flags = fcntl(s, F_GETFL, 0);
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  ev.data.fd = s;
+  return epoll_ctl(epollFd_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s, &ev) == 0;
+}
+
+void EventLoop::PostSelect(Socket s, const SockState& st, uint16_t event, uint16_t error) {
+  if (st.events & event) Post(st.msg, static_cast<uintptr_t>(s), MakeSelectLParam(event, error));
+}
+
+void EventLoop::PostCloseOnce(Socket s, SockState& st, uint16_t error) {
+  if (st.closePosted) return;
+  st.closePosted = true;
+  PostSelect(s, st, FD_CLOSE, error);
+}
+
+Socket EventLoop::CreateTcpSocket(int& err) {
+  Socket s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) err = errno;
+  int on = 1;
+  if (s >= 0) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  return s;
+}
+
+bool EventLoop::Bind(Socket s, uint16_t port, int& err) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
+  err = errno;
+  return false;
+}
+
+bool EventLoop::Listen(Socket s, int backlog, int& err) {
+  if (::listen(s, backlog) != 0) {
+    err = errno;
+    return false;
+  }
+  if (SockState* st = State(s)) st->listening = true;
+  return true;
+}
+
+Socket EventLoop::Accept(Socket listener, int& err) {
+  Socket c = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (c < 0) {
+    err = errno;
+    return -1;
+  }
+  // Another connection may be waiting: accepting re-enables FD_ACCEPT.
+  if (SockState* st = State(listener)) PostSelect(listener, *st, FD_ACCEPT);
+  return c;
+}
+
+long EventLoop::Recv(Socket s, void* buf, size_t len, int& err) {
+  ssize_t n;
+  do {
+    n = ::recv(s, buf, len, 0);
+  } while (n < 0 && errno == EINTR);
+  SockState* st = State(s);
+  if (n < 0) {
+    err = errno;
+    return -1;
+  }
+  if (st) {
+    if (n > 0) {
+      PostSelect(s, *st, FD_READ);  // receiving re-enables FD_READ
+      int waiting = 0;
+      if (st->peerClosed && ::ioctl(s, FIONREAD, &waiting) == 0 && waiting == 0)
+        PostCloseOnce(s, *st, 0);
+    } else if (len > 0) {
+      st->peerClosed = true;
+      PostCloseOnce(s, *st, 0);
+    }
+  }
+  return static_cast<long>(n);
+}
+
+long EventLoop::Send(Socket s, const void* buf, size_t len, int& err) {
+  ssize_t n;
+  do {
+    n = ::send(s, buf, len, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      err = kWouldBlock;
+      if (SockState* st = State(s)) st->writeBlocked = true;
+    }
+    return -1;
+  }
+  return static_cast<long>(n);
+}
+
+void EventLoop::Close(Socket s) {
+  if (SockState* st = State(s)) {
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, s, nullptr);
+    *st = SockState{};
+  }
+  if (s >= 0) ::close(s);
+}
+
+bool EventLoop::PeerAddress(Socket s, uint8_t addr[4]) {
+  sockaddr_in sa{};
+  socklen_t l = sizeof sa;
+  if (::getpeername(s, reinterpret_cast<sockaddr*>(&sa), &l) != 0 || sa.sin_family != AF_INET)
+    return false;
+  uint32_t a = sa.sin_addr.s_addr;
+  for (int i = 0; i < 4; ++i) addr[i] = reinterpret_cast<const uint8_t*>(&a)[i];
+  return true;
+}
+
+void EventLoop::OnReadiness(Socket s, uint32_t ev) {
+  SockState* st = State(s);
+  if (!st) return;
+  if (st->listening) {
+    if (ev & EPOLLIN) PostSelect(s, *st, FD_ACCEPT);
+    return;
+  }
+  if (ev & EPOLLERR) {
+    int soErr = 0;
+    socklen_t l = sizeof soErr;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, &soErr, &l);
+    PostCloseOnce(s, *st, static_cast<uint16_t>(soErr ? soErr : ECONNRESET));
+    return;
+  }
+  if (ev & EPOLLOUT) {
+    if (!st->writeAnnounced || st->writeBlocked) PostSelect(s, *st, FD_WRITE);
+    st->writeAnnounced = true;
+    st->writeBlocked = false;
+  }
+  if (ev & EPOLLIN) PostSelect(s, *st, FD_READ);
+  if (ev & (EPOLLRDHUP | EPOLLHUP)) {
+    st->peerClosed = true;
+    // Data still waiting is announced first; the close follows once it is read, or now
+    // when nothing is left to read.
+    int waiting = 0;
+    if (::ioctl(s, FIONREAD, &waiting) != 0 || waiting == 0) PostCloseOnce(s, *st, 0);
+  }
+}
+
+void EventLoop::PollSockets(int timeoutMs) {
+  epoll_event events[256];
+  int n;
+  do {
+    n = epoll_wait(epollFd_, events, 256, timeoutMs);
+  } while (n < 0 && errno == EINTR);
+  for (int i = 0; i < n; ++i) {
+    int fd = events[i].data.fd;
+    if (fd == wakeFd_) {
+      uint64_t v;
+      [[maybe_unused]] ssize_t r = ::read(wakeFd_, &v, sizeof v);
+      continue;
+    }
+    OnReadiness(fd, events[i].events);
+  }
+}
+
+bool EventLoop::TakeMessage(Message& m) {
+  std::lock_guard<std::mutex> g(lock_);
+  if (queue_.empty()) return false;
+  m = queue_.front();
+  queue_.pop_front();
+  return true;
+}
+
+int EventLoop::Run(const Handler& handler, int& err) {
+  if (!ok()) {
+    err = errno;
+    return -1;
+  }
+  int sinceLastPoll = 0;
+  for (;;) {
+    Message m;
+    if (!TakeMessage(m)) {
+      PollSockets(-1);
+      sinceLastPoll = 0;
+      continue;
+    }
+    if (m.msg == WM_QUIT) return 0;
+    handler(m);
+    if (++sinceLastPoll >= kPollEvery) {
+      PollSockets(0);
+      sinceLastPoll = 0;
+    }
+  }
+}
+
+}  // namespace plat

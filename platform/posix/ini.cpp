@@ -1,0 +1,142 @@
+#include "platform/ini.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace plat {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::optional<std::vector<std::string>> ReadLines(const std::string& path) {
+  auto bytes = ReadFileBytes(path, 64u << 20);
+  if (!bytes) return std::nullopt;
+  std::vector<std::string> lines;
+  std::string cur;
+  for (uint8_t b : *bytes) {
+    if (b == '\n') {
+      if (!cur.empty() && cur.back() == '\r') cur.pop_back();
+      lines.push_back(cur);
+      cur.clear();
+    } else {
+      cur += static_cast<char>(b);
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  return lines;
+}
+
+// "[name]" gives name; anything else gives nothing.
+std::optional<std::string> SectionName(const std::string& line) {
+  std::string t = Trim(line);
+  if (t.size() < 2 || t.front() != '[') return std::nullopt;
+  size_t close = t.find(']');
+  if (close == std::string::npos) return std::nullopt;
+  return Trim(t.substr(1, close - 1));
+}
+
+// "key=value" gives key and the raw value; other lines give nothing.
+bool SplitKey(const std::string& line, std::string& key, std::string& value) {
+  size_t eq = line.find('=');
+  if (eq == std::string::npos) return false;
+  key = Trim(line.substr(0, eq));
+  value = line.substr(eq + 1);
+  return !key.empty() && key[0] != ';';
+}
+
+std::string Unquote(std::string v) {
+  v = Trim(v);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    v = v.substr(1, v.size() - 2);
+  return v;
+}
+
+// Index range [first, end) of the section's body lines, or nothing.
+bool FindSection(const std::vector<std::string>& lines, const std::string& section, size_t& first,
+                 size_t& end) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    auto name = SectionName(lines[i]);
+    if (!name || !SameName(*name, section)) continue;
+    first = i + 1;
+    end = first;
+    while (end < lines.size() && !SectionName(lines[end])) ++end;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+long long AtoI(const std::string& text) { return std::atoll(text.c_str()); }
+
+std::string GetProfileString(const std::string& section, const std::string& key,
+                             const std::string& def, size_t size, const std::string& path) {
+  std::string result = def;
+  if (auto lines = ReadLines(path)) {
+    size_t first, end;
+    if (FindSection(*lines, section, first, end)) {
+      for (size_t i = first; i < end; ++i) {
+        std::string k, v;
+        if (SplitKey((*lines)[i], k, v) && SameName(k, key)) {
+          result = Unquote(v);
+          break;
+        }
+      }
+    }
+  }
+  if (size == 0) return std::string();
+  if (result.size() > size - 1) result.resize(size - 1);
+  return result;
+}
+
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::optional<std::string>& value, const std::string& path) {
+  std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>{});
+  size_t first, end;
+  if (!FindSection(lines, section, first, end)) {
+    if (!value) return true;
+    lines.push_back("[" + section + "]");
+    first = end = lines.size();
+  }
+  size_t lastKey = first;
+  bool done = false;
+  for (size_t i = first; i < end && !done; ++i) {
+    std::string k, v;
+    if (!SplitKey(lines[i], k, v)) continue;
+    lastKey = i + 1;
+    if (!SameName(k, key)) continue;
+    if (value)
+      lines[i] = k + "=" + *value;
+    else
+      lines.erase(lines.begin() + static_cast<long>(i));
+    done = true;
+  }
+  if (!done) {
+    if (!value) return true;
+    lines.insert(lines.begin() + static_cast<long>(lastKey), key + "=" + *value);
+  }
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return WriteFileAtomic(path, text.data(), text.size());
+}
+
+}  // namespace plat
