@@ -1,0 +1,33 @@
+#include "Pernot/settings.h"
+
+#include "Pernot/host_link.h"
+#include "Pernot/state.h"
+
+namespace pernot {
+
+DWORD ReadSetting(const char* name, DWORD fallback) {
+    DBVARIANT value{};
+    DBCONTACTGETSETTING request{kModule, name, &value};
+    if (CallService(MS_DB_CONTACT_GETSETTING, 0, reinterpret_cast<LPARAM>(&request)) != 0)
+        return fallback;
+    return value.dVal;
+}
+
+void WriteSetting(const char* name, DWORD value) {
+    DBCONTACTWRITESETTING request{kModule, name, DBVARIANT{DBVT_DWORD, value}};
+    CallService(MS_DB_CONTACT_WRITESETTING, 0, reinterpret_cast<LPARAM>(&request));
+}
+
+void LoadSettings() {
+    PluginState& state = State();
+    state.interval = static_cast<int>(ReadSetting(kTimeOutSetting, kDefaultInterval));
+    state.debug = ReadSetting(kDebugSetting, 0);
+}
+
+void SaveSettings() {
+    const PluginState& state = State();
+    WriteSetting(kTimeOutSetting, static_cast<DWORD>(state.interval));
+    WriteSetting(kDebugSetting, state.debug);
+}
+
+}  // namespace pernot
