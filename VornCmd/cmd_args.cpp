@@ -1,0 +1,79 @@
+#include "VornCmd/cmd_args.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <strings.h>
+
+#include "platform/net.h"
+
+namespace vorn::cmd {
+namespace {
+
+bool WordIs(const char* word, const char* name) { return strcasecmp(word, name) == 0; }
+
+}  // namespace
+
+bool ParseCommandLine(int argc, const char* const* argv, CmdLine& out) {
+  const int args = argc - 1;
+  if (args != 3 && args != 4 && args != 6) return false;
+  out.host = argv[1];
+  out.port = argv[2];
+  out.word = argv[3];
+  if (WordIs(argv[3], "STAT")) {
+    if (args < 4) return false;
+    out.command = Command::Stat;
+    out.statUin = argv[4];
+    return true;
+  }
+  if (WordIs(argv[3], "MSG")) {
+    out.command = Command::Msg;
+  } else if (WordIs(argv[3], "MSGF")) {
+    out.command = Command::MsgFile;
+  } else {
+    return false;
+  }
+  if (args < 6) return false;
+  out.uinFrom = argv[4];
+  out.uinTo = argv[5];
+  out.text = argv[6];
+  return true;
+}
+
+std::string ProgramName(const char* argv0) {
+  const std::string full = argv0 != nullptr ? argv0 : "VornCmd";
+  const size_t slash = full.find_last_of('/');
+  return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+uint32_t UinFromText(const std::string& text) {
+  return static_cast<uint32_t>(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+bool ParsePort(const std::string& arg, uint16_t& port) {
+  const char* begin = arg.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long v = std::strtoul(begin, &end, 0);
+  const bool numeric = end != begin && *end == '\0' && errno == 0 && arg[0] != '-';
+  if (numeric && v <= 0xFFFF) {
+    port = static_cast<uint16_t>(v);
+    return true;
+  }
+  return plat::ResolveServicePort(arg, port);
+}
+
+void PrintUsage() {
+  std::fputs("VornCmd. Send message to Vorn\n", stdout);
+  std::fputs("Copyright (c) Tarn\n", stdout);
+  std::fputs("\n", stdout);
+  std::fputs("Use for send command:\n", stdout);
+  std::fputs("VornCmd ip-address port MSG uin-from uin-to \"message text\"\n", stdout);
+  std::fputs("\tsend message from command line\n", stdout);
+  std::fputs("VornCmd ip-address port MSGF uin-from uin-to file-name\n", stdout);
+  std::fputs("\tsend msg from file\n", stdout);
+  std::fputs("VornCmd ip-address port STAT uin\n", stdout);
+  std::fputs("\trequest info about uin\n", stdout);
+}
+
+}  // namespace vorn::cmd

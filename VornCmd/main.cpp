@@ -1,0 +1,3 @@
+#include "VornCmd/cmd_tool.h"
+
+int main(int argc, char** argv) { return vorn::cmd::RunVornCmd(argc, argv); }

@@ -1,0 +1,15 @@
+// Runs a program with arguments and collects its standard output and exit code.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace vorn::test {
+
+struct ProgramResult {
+  int exitCode = -1000;  // 0..255, or -1000 when it did not end normally
+  std::string output;
+};
+
+ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args);
+
+}  // namespace vorn::test

@@ -1,0 +1,195 @@
+// The VornCmd program end to end against a fake server on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/cmd/fake_bos.h"
+#include "tests/cmd/run_program.h"
+
+namespace vorn::test {
+namespace {
+
+const std::string kTool = std::string(VORN_BIN_DIR) + "/VornCmd";
+
+const char kUsage[] =
+    "VornCmd. Send message to Vorn\n"
+    "Copyright (c) Tarn\n"
+    "\n"
+    "Use for send command:\n"
+    "VornCmd ip-address port MSG uin-from uin-to \"message text\"\n"
+    "\tsend message from command line\n"
+    "VornCmd ip-address port MSGF uin-from uin-to file-name\n"
+    "\tsend msg from file\n"
+    "VornCmd ip-address port STAT uin\n"
+    "\trequest info about uin\n";
+
+ProgramResult RunTool(const std::vector<std::string>& args) { return RunProgram(kTool, args); }
+
+Bytes MessageFrame(uint32_t from, const std::string& to, const std::string& text) {
+  Bytes frame;
+  EXPECT_TRUE(cmd::BuildMessageFrame(from, to, text, frame));
+  return frame;
+}
+
+cmd::StatusInfo OnlineUser() {
+  cmd::StatusInfo info;
+  info.ipExt = {192, 168, 0, 1};
+  info.ipInt = {10, 1, 2, 3};
+  info.port = 4000;
+  info.flags = 0x1001;
+  info.status = 0x0010;
+  return info;
+}
+
+class VornCmdTest : public ::testing::Test {
+ protected:
+  std::string Port() const { return std::to_string(server_.Port()); }
+  Bytes OnlyReceived() {
+    EXPECT_TRUE(server_.WaitForConnections(1));
+    const auto got = server_.Received();
+    EXPECT_EQ(got.size(), 1u);
+    return got.empty() ? Bytes() : got[0];
+  }
+  FakeBos server_{[](uint32_t uin) {
+    return uin == 1000 ? FakeBos::ReplyFor(OnlineUser()) : FakeBos::OfflineReply(uin);
+  }};
+};
+
+TEST_F(VornCmdTest, BadCommandLinesPrintUsageAndNeverConnect) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"127.0.0.1", Port()},
+      {"127.0.0.1", Port(), "STAT"},
+      {"127.0.0.1", Port(), "STAT", "1", "2"},
+      {"127.0.0.1", Port(), "MSG", "555"},
+      {"127.0.0.1", Port(), "MSGF", "555"},
+      {"127.0.0.1", Port(), "QUERY", "555"},
+      {"127.0.0.1", Port(), "MSG", "555", "1000", "a", "b"},
+  };
+  for (const auto& args : cases) {
+    const ProgramResult r = RunTool(args);
+    EXPECT_EQ(r.exitCode, 255) << args.size();
+    EXPECT_EQ(r.output, kUsage) << args.size();
+  }
+  EXPECT_EQ(server_.Accepted(), 0u);
+}
+
+TEST_F(VornCmdTest, MsgSendsTheFrameAndReportsOk) {
+  const ProgramResult r = RunTool({"127.0.0.1", Port(), "msg", "555", "0001000", "hello"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "Command msg send OK\n");
+  EXPECT_EQ(OnlyReceived(), MessageFrame(555, "0001000", "hello"));
+}
+
+TEST_F(VornCmdTest, StatPrintsTheSixLinesOfAnOnlineUser) {
+  const ProgramResult r = RunTool({"127.0.0.1", Port(), "Stat", "01000"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output,
+            "Command Stat send OK\n"
+            "UIN=01000\n"
+            "IP external 192.168.0.1\n"
+            "IP internal 10.1.2.3\n"
+            "Port        4000\n"
+            "Connect inf=4097\n"
+            "Status     =16\n");
+  const auto req = cmd::BuildStatusRequest(1000);
+  EXPECT_EQ(OnlyReceived(), Bytes(req.begin(), req.end()));
+}
+
+TEST_F(VornCmdTest, StatOfAnAbsentUserPrintsOffline) {
+  const ProgramResult r = RunTool({"127.0.0.1", Port(), "stat", "77"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "Command stat send OK\nUIN=77 - offline\n");
+}
+
+TEST_F(VornCmdTest, PortInHexOrOctalReachesTheSamePort) {
+  char hex[16], oct[16];
+  std::snprintf(hex, sizeof hex, "0x%x", server_.Port());
+  std::snprintf(oct, sizeof oct, "0%o", server_.Port());
+  EXPECT_EQ(RunTool({"127.0.0.1", hex, "STAT", "77"}).output, "Command STAT send OK\nUIN=77 - offline\n");
+  EXPECT_EQ(RunTool({"127.0.0.1", oct, "STAT", "77"}).output, "Command STAT send OK\nUIN=77 - offline\n");
+  EXPECT_TRUE(server_.WaitForConnections(2));
+}
+
+class VornCmdFileTest : public VornCmdTest {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vorncmd-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::string& content) {
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+    return (dir_ / name).string();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(VornCmdFileTest, MsgfSendsAFileOfExactlyEightThousandBytes) {
+  const std::string text(8000, 'q');
+  const ProgramResult r = RunTool({"127.0.0.1", Port(), "MSGF", "555", "1000", Write("m", text)});
+  EXPECT_EQ(r.output, "Command MSGF send OK\n");
+  const Bytes got = OnlyReceived();
+  EXPECT_EQ(got, MessageFrame(555, "1000", text));
+  ASSERT_EQ(got.size(), 51u + 4 + 8001);
+}
+
+TEST_F(VornCmdFileTest, MsgfRefusesLargerFilesAndMissingOnesAndSendsNothing) {
+  const std::string big = Write("big", std::string(8001, 'q'));
+  ProgramResult r = RunTool({"127.0.0.1", Port(), "MSGF", "555", "1000", big});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "Error - file to lage=8001\n");
+  const std::string missing = (dir_ / "none").string();
+  r = RunTool({"127.0.0.1", Port(), "msgf", "555", "1000", missing});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "Error open file " + missing + "\n");
+  ASSERT_TRUE(server_.WaitForConnections(2));
+  for (const Bytes& b : server_.Received()) EXPECT_TRUE(b.empty());
+}
+
+TEST_F(VornCmdTest, RecipientTooLongForTheFrameIsRefused) {
+  const std::string to(256, '7');
+  const ProgramResult r = RunTool({"127.0.0.1", Port(), "MSG", "555", to, "abc"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "Error - msg to lage=260\n");
+  EXPECT_TRUE(OnlyReceived().empty());
+}
+
+TEST(VornCmdFailures, UnknownHostAndServiceEndWithOne) {
+  ProgramResult r = RunProgram(kTool, {"no.such.host.invalid", "5191", "STAT", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "VornCmd: unknown host: no.such.host.invalid\n");
+  r = RunProgram(kTool, {"127.0.0.1", "no-such-service", "STAT", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "VornCmd: unknown service: no-such-service\n");
+}
+
+TEST(VornCmdFailures, RefusedConnectionShowsTheSystemErrorAndEndsWithOne) {
+  const ProgramResult r = RunProgram(kTool, {"127.0.0.1", std::to_string(UnusedPort()), "STAT", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, std::string("VornCmd: connect failed: ") + std::strerror(ECONNREFUSED) + " (" +
+                          std::to_string(ECONNREFUSED) + ")\n");
+}
+
+TEST(VornCmdFailures, ShortStatusReplyIsReported) {
+  FakeBos server([](uint32_t uin) {
+    Bytes r = FakeBos::OfflineReply(uin);
+    r.resize(20);
+    return r;
+  });
+  const ProgramResult r = RunProgram(kTool, {"127.0.0.1", std::to_string(server.Port()), "STAT", "5"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output,
+            "Command STAT send OK\n"
+            "Error: read=20 bytes wait=30\n"
+            "Error get info about UIN=5\n");
+}
+
+}  // namespace
+}  // namespace vorn::test
