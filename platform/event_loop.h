@@ -27,6 +27,7 @@ constexpr uint16_t FD_ACCEPT = 8;
 constexpr uint16_t FD_CLOSE = 32;
 
 constexpr int kWouldBlock = 11;  // EWOULDBLOCK on Linux
+constexpr int kMaxBacklog = 4096;
 
 inline uint16_t SelectEvent(intptr_t lParam) { return static_cast<uint16_t>(lParam & 0xFFFF); }
 inline uint16_t SelectError(intptr_t lParam) { return static_cast<uint16_t>((lParam >> 16) & 0xFFFF); }
@@ -38,6 +39,7 @@ struct Message {
   uint32_t msg = 0;
   uintptr_t wParam = 0;
   intptr_t lParam = 0;
+  uint32_t generation = 0;  // for socket messages: which connection on that descriptor
 };
 
 class EventLoop {
@@ -54,6 +56,9 @@ class EventLoop {
   // Thread-safe: queues a message behind those already posted.
   void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam);
   void PostQuit() { Post(WM_QUIT, 0, 0); }
+  // Loop thread only: a message about socket s. It is dropped if s is closed before the
+  // message is handled, so it never reaches a later connection that reuses the descriptor.
+  void PostSocket(uint32_t msg, Socket s, intptr_t lParam);
 
   // Reports the socket's events (FD_* mask) as message `msg`. The socket is made non-blocking.
   bool AsyncSelect(Socket s, uint32_t msg, uint16_t events);
@@ -82,6 +87,7 @@ class EventLoop {
     bool peerClosed = false;
     uint16_t events = 0;
     uint32_t msg = 0;
+    uint32_t generation = 0;
   };
   SockState* State(Socket s);
   void PostSelect(Socket s, const SockState& st, uint16_t event, uint16_t error = 0);
@@ -89,12 +95,15 @@ class EventLoop {
   void PollSockets(int timeoutMs);
   void OnReadiness(Socket s, uint32_t epollEvents);
   bool TakeMessage(Message& m);
+  void PostMessage(const Message& m);
+  bool IsStale(const Message& m) const;
 
   int epollFd_ = -1;
   int wakeFd_ = -1;
   std::mutex lock_;
   std::deque<Message> queue_;
   std::vector<SockState> sockets_;
+  uint32_t nextGeneration_ = 1;
 };
 
 }  // namespace plat

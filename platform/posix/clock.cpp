@@ -11,6 +11,14 @@ std::tm LocalTime(std::time_t t) {
   return tm;
 }
 
+std::tm UtcTime(std::time_t t) {
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return tm;
+}
+
+std::time_t MakeLocalTime(std::tm tm) { return std::mktime(&tm); }
+
 std::tm LocalTimeNow(std::time_t* now) {
   std::time_t t = std::time(nullptr);
   if (now) *now = t;

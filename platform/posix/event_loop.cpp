@@ -35,11 +35,26 @@ EventLoop::~EventLoop() {
 }
 
 void EventLoop::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  PostMessage(Message{msg, wParam, lParam, 0});
+}
+
+void EventLoop::PostSocket(uint32_t msg, Socket s, intptr_t lParam) {
+  SockState* st = State(s);
+  PostMessage(Message{msg, static_cast<uintptr_t>(s), lParam, st ? st->generation : 0});
+}
+
+bool EventLoop::IsStale(const Message& m) const {
+  if (m.generation == 0) return false;
+  size_t fd = m.wParam;
+  return fd >= sockets_.size() || !sockets_[fd].used || sockets_[fd].generation != m.generation;
+}
+
+void EventLoop::PostMessage(const Message& m) {
   bool wasEmpty;
   {
     std::lock_guard<std::mutex> g(lock_);
     wasEmpty = queue_.empty();
-    queue_.push_back(Message{msg, wParam, lParam});
+    queue_.push_back(m);
   }
   if (wasEmpty) {
     uint64_t one = 1;
@@ -57,6 +72,7 @@ bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
   if (static_cast<size_t>(s) >= sockets_.size()) sockets_.resize(static_cast<size_t>(s) + 64);
   SockState& st = sockets_[s];
   bool added = st.used;
+  if (!added) st.generation = nextGeneration_++;
   st.used = true;
   st.msg = msg;
   st.events = events;
@@ -69,7 +85,7 @@ bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
 }
 
 void EventLoop::PostSelect(Socket s, const SockState& st, uint16_t event, uint16_t error) {
-  if (st.events & event) Post(st.msg, static_cast<uintptr_t>(s), MakeSelectLParam(event, error));
+  if (st.events & event) PostSocket(st.msg, s, MakeSelectLParam(event, error));
 }
 
 void EventLoop::PostCloseOnce(Socket s, SockState& st, uint16_t error) {
@@ -242,6 +258,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
       continue;
     }
     if (m.msg == WM_QUIT) return 0;
+    if (IsStale(m)) continue;
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
       PollSockets(0);

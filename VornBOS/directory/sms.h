@@ -1,0 +1,28 @@
+// The SMS gateway: routes an SMS by the leading digits of its number to an operator's
+// mail-to-SMS address and sends it as mail on a thread of its own.
+#pragma once
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class MailMessage;
+
+struct SmsRoute {
+  std::string sign;  // number prefix, lower case
+  std::string to;    // mail address with "%number%", lower case
+  std::string subj;  // subject with "%number%"
+};
+
+// The text between "<tag>" and the following "</tag>" (tags compared without case).
+std::string GetXmlTag(std::string_view text, std::string_view tag);
+
+// Builds a route from a configuration value "<sign>..</sign><to>..</to><subj>..</subj>".
+void AddSmsRoute(const std::string& value);
+void ClearSmsRoutes();
+const std::vector<SmsRoute>& SmsRoutes();
+
+// The mail thread's work: sends one message through the relay named in vorn.ini.
+void SendSmsMail(std::unique_ptr<MailMessage> message);
+// Waits for running mail threads, at most the mailer's time-out.
+void WaitForMailThreads();

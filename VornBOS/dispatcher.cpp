@@ -1,0 +1,239 @@
+#include "VornBOS/dispatcher.h"
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <utility>
+
+#include "VornBOS/command.h"
+#include "VornBOS/directory/meta.h"
+#include "VornBOS/login.h"
+#include "VornBOS/presence/offline.h"
+#include "VornBOS/presence/presence.h"
+#include "VornBOS/session.h"
+#include "VornBOS/templates.h"
+#include "server-core/config.h"
+#include "server-core/log.h"
+
+namespace {
+
+constexpr size_t kSnacHeader = 10;
+const FlapDumpTitles kDumpTitles{"Recive head", "Recive FLAP"};
+
+const uint8_t* RequestId(const ClientInfo& c) { return c.in.data.data() + 6; }
+
+void Template(ClientInfo& c, const std::vector<uint8_t>& frame) { SendTemplate(c, frame, RequestId(c)); }
+
+void SendOwnInfo(ClientInfo& c) {
+  WireWriter w(256);
+  w.be16(0x0001).be16(0x000F).be16(0).bytes(RequestId(c), 4);
+  w.text8(std::to_string(c.UIN)).be16(0).be16(7);
+  w.tlv16(0x0001, 0x0080);
+  PutTLV(w, 0x000C);
+  PutTLV(w, 0x000A, {0, c.ipExt, {}});
+  PutTLV(w, 0x000F, {c.connectTime, nullptr, {}});
+  PutTLV(w, 0x0002);
+  PutTLV(w, 0x0003);
+  PutTLV(w, 0x0006, {0, c.Status, {}});
+  QueueFrame(c, 2, w.buffer());
+}
+
+void SendVersions(ClientInfo& c) {
+  Template(c, MotdFrame());
+  std::vector<uint8_t> data(c.in.data.begin(), c.in.data.begin() + c.in.length);
+  data[3] = 0x18;
+  QueueFrame(c, c.in.channel(), data);
+}
+
+void StoreLocationInfo(ClientInfo& c) {
+  if (c.in.length < 14) return;
+  size_t n = GetBe16(c.in.data.data() + 12);
+  if (n > 112) n = 108;
+  size_t copy = std::min(n, static_cast<size_t>(c.in.length) - 12);
+  std::fill(std::begin(c.clientCaps), std::end(c.clientCaps), 0);
+  std::copy(c.in.data.begin() + 12, c.in.data.begin() + 12 + static_cast<long>(copy), c.clientCaps);
+  PutBe16(c.clientCaps, static_cast<uint16_t>(n));
+}
+
+void RouteByChannel(ClientInfo& c) {
+  if (c.in.length < 20) return;
+  uint8_t channel = c.in.data[19];
+  if (channel == 1 || channel == 4)
+    RouteMessage(c);
+  else if (channel == 2)
+    RelayAdvancedMessage(c);
+}
+
+void NotRegistering(ClientInfo& c) {
+  WriteLog("Register new uin. Don't work in current version", 3, "", c.UIN);
+}
+
+void Ignore(ClientInfo&) {}
+
+using Handler = void (*)(ClientInfo&);
+using Key = std::pair<uint16_t, uint16_t>;
+
+// The single place where a family and subtype meet their handler.
+const std::map<Key, Handler>& DispatchTable() {
+  static const std::map<Key, Handler> table = {
+      {{0x01, 0x02}, Ignore},
+      {{0x01, 0x06}, [](ClientInfo& c) { Template(c, RateInfoFrame()); }},
+      {{0x01, 0x08}, Ignore},
+      {{0x01, 0x0E}, SendOwnInfo},
+      {{0x01, 0x11}, Ignore},
+      {{0x01, 0x17}, SendVersions},
+      {{0x01, 0x1E}, NotifyStatusChange},
+      {{0x02, 0x02}, [](ClientInfo& c) { Template(c, LocationRightsFrame()); }},
+      {{0x02, 0x04}, StoreLocationInfo},
+      {{0x03, 0x02}, [](ClientInfo& c) { Template(c, BuddyRightsFrame()); }},
+      {{0x03, 0x04}, AddContacts},
+      {{0x04, 0x02}, Ignore},
+      {{0x04, 0x04}, [](ClientInfo& c) { Template(c, MessagingParamsFrame()); }},
+      {{0x04, 0x06}, RouteByChannel},
+      {{0x04, 0x0B}, ForwardAck},
+      {{0x09, 0x02}, [](ClientInfo& c) { Template(c, PrivacyRightsFrame()); }},
+      {{0x09, 0x05}, Ignore},
+      {{0x09, 0x07}, Ignore},
+      {{0x13, 0x02}, Ignore},
+      {{0x13, 0x04}, SendListUpToDate},
+      {{0x13, 0x05}, SendListUpToDate},
+      {{0x13, 0x07}, Ignore},
+      {{0x13, 0x09}, Ignore},
+      {{0x13, 0x18}, ForwardAuthRequest},
+      {{0x13, 0x1A}, ForwardAuthReply},
+      {{0x15, 0x02}, HandleMetaRequest},
+      {{0x15, 0x04}, NotRegistering},
+      {{0x17, 0x04}, NotRegistering},
+  };
+  return table;
+}
+
+void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
+  const char* a = c.addr.c_str();
+  switch (family) {
+    case 0x01: WriteLog("Not supported SNAC(0x01,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x02: WriteLog("Not supported SNAC(0x02,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x03: WriteLog("Not supported SNAC(0x03,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x04: WriteLog("Not supported SNAC(0x04,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x09: WriteLog("Not supported SNAC(0x09,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x13: WriteLog("Not supported SNAC(0x13,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x15: WriteLog("Not supported SNAC(0x15,0x%x)", 7, a, c.UIN, subtype); break;
+    case 0x17: WriteLog("Not supported SNAC(0x17,0x%x)", 7, a, c.UIN, subtype); break;
+    default: WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, a, c.UIN, family, subtype); break;
+  }
+}
+
+// A frame from a connection that has not logged in: a command client's message or status
+// query. True when the frame was one of them.
+bool HandleCommandFrame(ClientInfo& c, bool& bad) {
+  if (c.UIN != 0 || c.in.length < 4) return false;
+  const uint8_t* d = c.in.data.data();
+  if (d[1] == 0x04 && d[3] == 0x06) {
+    size_t uinPos = 25 + (c.in.length > 20 ? d[20] : 0);
+    if (c.in.length <= 20 || uinPos + 4 > c.in.length) {
+      WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
+      bad = true;
+      return true;
+    }
+    uint32_t uin = uint32_t(d[uinPos]) | (uint32_t(d[uinPos + 1]) << 8) | (uint32_t(d[uinPos + 2]) << 16) |
+                   (uint32_t(d[uinPos + 3]) << 24);
+    SetSessionUin(c, uin);
+    RouteMessage(c);
+    return true;
+  }
+  if (d[1] == 0x01 && d[3] == 0x0E) {
+    if (c.in.length < 10) {
+      WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
+      bad = true;
+      return true;
+    }
+    SendStatusReply(c, uint32_t(d[6]) | (uint32_t(d[7]) << 8) | (uint32_t(d[8]) << 16) | (uint32_t(d[9]) << 24));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ReceiveStep(ClientInfo& c) {
+  int err = 0;
+  switch (RecvPiece(c, kDumpTitles, err)) {
+    case RecvStatus::BadSocket:
+      WriteLog("Recv()::ClnSocket == INVALID_SOCKET", 11, c.addr.c_str(), c.UIN);
+      return false;
+    case RecvStatus::BadStart:
+      WriteLog("Bad FLAP (0x%x 0x%x 0x__ 0x__ 0x%x 0x%x)", 9, c.addr.c_str(), c.UIN, c.in.head[0], c.in.head[1],
+               c.in.head[5], c.in.head[4]);
+      return false;
+    case RecvStatus::ZeroLength:
+      if (c.in.channel() == 5) {
+        c.in.waitBytes = kFlapHeader;
+        c.in.isWaitHead = true;
+        PostSocketEvent(c.ClnSocket, plat::FD_READ);
+        return true;
+      }
+      WriteLog("FLAP size=0 (0x%x 0x%x 0x%x 0x%x 0x00 0x00)", 9, c.addr.c_str(), c.UIN, 0x2A, c.in.head[1],
+               c.in.head[3], c.in.head[2]);
+      return false;
+    case RecvStatus::HeadDone:
+      PostSocketEvent(c.ClnSocket, plat::FD_READ);
+      return true;
+    case RecvStatus::FrameDone: {
+      bool bad = false;
+      if (!HandleCommandFrame(c, bad)) EventWindow->PostSocket(WM_FLAP_READY, c.ClnSocket, 2);
+      return !bad;
+    }
+    default:
+      return true;
+  }
+}
+
+bool SendStep(ClientInfo& c) {
+  int err = 0;
+  switch (SendPiece(c, err)) {
+    case SendStatus::BadSocket:
+      WriteLog("Send()::ClnSocket == INVALID_SOCKET", 11, c.addr.c_str(), c.UIN);
+      return true;
+    case SendStatus::Failed:
+      if (err == plat::kWouldBlock) return true;
+      WriteLog("WSASend() failed with error =%d (send)", 11, c.addr.c_str(), c.UIN, err);
+      return !IsConnectionLost(err);
+    case SendStatus::FrameSent: {
+      const FlapFrame& f = c.sendQueue.front();
+      if (f.length > 10) {
+        const uint8_t* d = f.data.data();
+        if (d[6] == 0 && d[7] == 3 && d[8] == 0 && (d[9] == 0x0B || d[9] == 0x0C))
+          WriteLog("Send status SNAK(0x%x 0x%x, 0x%x 0x%x)", 3, c.addr.c_str(), c.UIN, 0, 3, 0, d[9]);
+        else
+          WriteLog("Send SNAK(0x%x 0x%x, 0x%x 0x%x)", 6, c.addr.c_str(), c.UIN, d[6], d[7], d[8], d[9]);
+      }
+      PopSentFrame(c);
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+void ReadFLAP(ClientInfo& c) {
+  c.in.waitBytes = kFlapHeader;
+  PostSocketEvent(c.ClnSocket, plat::FD_READ);
+  const std::vector<uint8_t>& d = c.in.data;
+  if (!c.isLogged) {
+    if (c.in.length >= 4 && d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 1)
+      LoginByCookie(c);
+    else
+      PostSocketEvent(c.ClnSocket, plat::FD_CLOSE);
+    return;
+  }
+  if (c.in.channel() != 2 || c.in.length < kSnacHeader) return;
+  uint16_t family = GetBe16(d.data());
+  uint16_t subtype = GetBe16(d.data() + 2);
+  WriteLog("Get SNAK(0x%x, 0x%x)", 6, c.addr.c_str(), c.UIN, family, subtype);
+  const auto& table = DispatchTable();
+  auto it = table.find({family, subtype});
+  if (it == table.end())
+    LogUnsupported(c, family, subtype);
+  else
+    it->second(c);
+}

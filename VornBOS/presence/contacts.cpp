@@ -1,0 +1,91 @@
+#include <algorithm>
+#include <unordered_map>
+
+#include "VornBOS/presence/icbm.h"
+#include "VornBOS/presence/presence.h"
+#include "VornBOS/session.h"
+#include "platform/clock.h"
+#include "server-core/config.h"
+#include "server-core/log.h"
+#include "server-core/userdb.h"
+
+namespace {
+
+std::unordered_map<uint32_t, std::vector<ClientInfo*>> watchers;
+
+}  // namespace
+
+const std::vector<ClientInfo*>& WatchersOf(uint32_t uin) {
+  static const std::vector<ClientInfo*> none;
+  auto it = watchers.find(uin);
+  return it == watchers.end() ? none : it->second;
+}
+
+void AddWatch(ClientInfo& watcher, uint32_t uin) {
+  auto& v = watchers[uin];
+  if (std::find(v.begin(), v.end(), &watcher) == v.end()) v.push_back(&watcher);
+}
+
+void DropWatches(ClientInfo& watcher) {
+  for (uint32_t uin : watcher.contacts) {
+    auto it = watchers.find(uin);
+    if (it == watchers.end()) continue;
+    auto& v = it->second;
+    v.erase(std::remove(v.begin(), v.end(), &watcher), v.end());
+    if (v.empty()) watchers.erase(it);
+  }
+}
+
+void AddContacts(ClientInfo& c) {
+  const uint8_t* snac = c.in.data.data();
+  size_t len = c.in.length;
+  size_t p = 11;
+  while (p < len) {
+    size_t n = snac[p - 1];
+    if (n > 14) {
+      WriteLog("Error in  Add contact", 11, c.addr.c_str(), c.UIN);
+      return;
+    }
+    // An entry whose text runs past the SNAC is cut at its end.
+    size_t avail = std::min(n, len - p);
+    uint32_t uin = DecimalPrefix(std::string_view(reinterpret_cast<const char*>(snac + p), avail));
+    if (uin != 0) {
+      ClientInfo* online = FindByUin(uin);
+      if (online && online->ClnSocket >= 0) {
+        ReqId id = MakeReqId(++Cfg.snacReqId);
+        SendTemplate(c, BuildOnlineNotice(*online), id.b);
+      }
+      if (c.contacts.size() == c.contacts.capacity()) c.contacts.reserve(c.contacts.size() + 100);
+      c.contacts.push_back(uin);
+      AddWatch(c, uin);
+    }
+    p += n + 1;
+  }
+}
+
+namespace {
+
+// "DD.MM.YY HH:MM" as local time; anything else gives -1.
+int32_t ParseListDate(const std::string& text) {
+  if (text.size() != 14) return -1;
+  auto two = [&](size_t pos) { return (text[pos] - '0') * 10 + (text[pos + 1] - '0'); };
+  std::tm tm{};
+  tm.tm_mday = two(0);
+  tm.tm_mon = two(3) - 1;
+  tm.tm_year = 100 + two(6);
+  tm.tm_hour = two(9);
+  tm.tm_min = two(12);
+  tm.tm_isdst = 0;
+  return static_cast<int32_t>(plat::MakeLocalTime(tm));
+}
+
+}  // namespace
+
+void SendListUpToDate(ClientInfo& c) {
+  uint32_t count = LeadingNumber(ReadUserString(c.UIN, "Contacts", "Size", "0", 100));
+  int32_t when = ParseListDate(ReadUserString(c.UIN, "Contacts", "Date", "0", 100));
+  WireWriter w(22);
+  w.u8(0x2A).u8(2).be16(0xDD97).be16(0x0010).be16(0x0013).be16(0x000F).be16(0).be32(0x00010005);
+  w.le32(static_cast<uint32_t>(when)).le16(static_cast<uint16_t>(count));
+  QueueRawFrame(c, std::move(w.buffer()));
+}

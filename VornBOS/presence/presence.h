@@ -1,0 +1,39 @@
+// Contact lists, presence notices, message routing and broadcast lists.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ClientInfo;
+
+// Contact lists (SNAC 0x03/0x04, 0x13/0x04-0x05).
+void AddContacts(ClientInfo& c);
+void SendListUpToDate(ClientInfo& c);
+// The reverse index: the sessions whose contact list holds uin (each once).
+const std::vector<ClientInfo*>& WatchersOf(uint32_t uin);
+void AddWatch(ClientInfo& watcher, uint32_t uin);
+void DropWatches(ClientInfo& watcher);
+
+// Presence notices.
+void NotifyStatusChange(ClientInfo& c);
+std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c);
+void NotifyDeparture(ClientInfo& c);
+
+// Messages (SNAC 0x04/0x06 and 0x04/0x0B).
+void RouteMessage(ClientInfo& sender);
+void DeliverMessage(ClientInfo& sender, ClientInfo& recipient, uint32_t from);
+void RelayAdvancedMessage(ClientInfo& sender);
+void ForwardAck(ClientInfo& c);
+
+// Broadcast lists.
+struct SendList {
+  uint32_t number = 0;
+  std::vector<uint32_t> members;
+};
+const SendList* FindList(uint32_t number);
+// Builds the list N and appends it to the table (called by the configuration load).
+void AddSendList(uint32_t number);
+void ClearSendLists();
+const std::vector<SendList>& SendLists();
+// The sender's rendered relay text (rendered once per connection).
+const std::string& RenderRelayText(ClientInfo& sender);

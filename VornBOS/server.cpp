@@ -1,0 +1,266 @@
+#include "VornBOS/server.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+#include "VornBOS/dispatcher.h"
+#include "VornBOS/session.h"
+#include "VornBOS/tables.h"
+#include "platform/files.h"
+#include "platform/service.h"
+#include "server-core/config.h"
+#include "server-core/flap.h"
+#include "server-core/log.h"
+
+namespace {
+
+plat::Socket listenSocket = -1;
+
+const FlapDumpTitles kDumpTitles{"Recive head", "Recive FLAP"};
+
+// Logs the frame being received after a handler failure, whatever the log level.
+void DumpReceiveFrame(const ClientInfo& c, bool logMissing) {
+  if (c.in.data.empty()) {
+    if (logMissing) WriteLog("pClientInfo->in.data == NULL", 11, c.addr.c_str(), c.UIN);
+    return;
+  }
+  int16_t saved = LogLevel.exchange(0);
+  HexDump(c.in.head, kFlapHeader, "Head");
+  HexDump(c.in.data.data(), c.in.length, "Data");
+  LogLevel = saved;
+}
+
+// Runs one branch of the socket-event handling; a failure is logged and the server goes on.
+template <typename F>
+void Guarded(const char* firstLine, intptr_t firstArg, const char* secondLine, plat::Socket s,
+             ClientInfo** found, void (*dump)(const ClientInfo&), F&& body) {
+  try {
+    body();
+  } catch (const std::exception&) {
+    WriteLog(firstLine, 11, "", 0, static_cast<int>(firstArg));
+    if (*found) {
+      WriteLog(secondLine, 11, "", 0, s);
+      if (dump) dump(**found);
+    }
+  } catch (...) {
+    WriteLog(firstLine, 11, "", 0, static_cast<int>(firstArg));
+    if (*found) {
+      WriteLog(secondLine, 11, "", 0, s);
+      if (dump) dump(**found);
+    }
+  }
+}
+
+void OnSocketError(plat::Socket s, intptr_t lParam, ClientInfo** found) {
+  WriteLog("Socket=%d failed with error=%d (WSAGETSELECTERROR(lParam)=%d WSAGETSELECTEVENT(lParam)=%d", 6, "",
+           0, s, plat::SelectError(lParam), plat::SelectError(lParam), plat::SelectEvent(lParam));
+  *found = FindBySocket(s);
+  if (!*found) {
+    WriteLog("Not find socket=%d (WSAGETSELECTERROR(lParam)==true)", 3, "", 0, s);
+    return;
+  }
+  DestroySession(**found);
+  *found = nullptr;
+}
+
+void OnAccept(ClientInfo** found) {
+  int err = 0;
+  plat::Socket s = EventWindow->Accept(listenSocket, err);
+  if (s < 0) {
+    if (err != EAGAIN && err != EWOULDBLOCK)
+      WriteLog("Socket=%d failed with error=%d (accept)", 11, "", 0, listenSocket, err);
+    return;
+  }
+  ClientInfo& c = CreateSession(s);
+  *found = &c;
+  if (!EventWindow->PeerAddress(s, c.ipExt)) WriteLog("Error getpeername", 11, "", 0);
+  std::copy(c.ipExt, c.ipExt + 4, c.ipInt);
+  c.addr = std::to_string(c.ipExt[0]) + "." + std::to_string(c.ipExt[1]) + "." +
+           std::to_string(c.ipExt[2]) + "." + std::to_string(c.ipExt[3]);
+  if (plat::ServiceState == plat::SERVICE_PAUSED) {
+    WriteLog("VornBOS - paused. Connect ignored", 11, c.addr.c_str(), 0);
+    *found = nullptr;
+    DestroySession(c);
+    return;
+  }
+  SendTemplate(c, HelloFrame(), MakeReqId(0).b);
+  WriteLog("Accept socket=%d", 9, c.addr.c_str(), 0, s);
+  EventWindow->AsyncSelect(s, WM_SOCKET_EVENT, plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
+}
+
+void OnRead(plat::Socket s, ClientInfo** found) {
+  *found = FindBySocket(s);
+  if (!*found) {
+    WriteLog("Not find socket=%d (read)", 9, "", 0, s);
+    return;
+  }
+  if (!ReceiveStep(**found)) {
+    WriteLog("Socket %d - bad FLAP (read)", 11, "", 0, s);
+    DestroySession(**found);
+    *found = nullptr;
+  }
+}
+
+void OnWrite(plat::Socket s, ClientInfo** found) {
+  *found = FindBySocket(s);
+  if (!*found) {
+    WriteLog("Not find socket=%d (write)", 9, "", 0, s);
+    return;
+  }
+  if (!SendStep(**found)) {
+    DestroySession(**found);
+    *found = nullptr;
+  }
+}
+
+void OnClose(plat::Socket s, ClientInfo** found) {
+  *found = FindBySocket(s);
+  if (!*found) {
+    WriteLog("Not find socket=%d", 9, "", 0, s);
+    return;
+  }
+  WriteLog("User close socket=%d", 9, (*found)->addr.c_str(), (*found)->UIN, s);
+  DestroySession(**found);
+  *found = nullptr;
+}
+
+void OnFlapReady(plat::Socket s, ClientInfo** found) {
+  *found = FindBySocket(s);
+  if (!*found) {
+    WriteLog("Not find socket=%d", 9, "", 0, s);
+    return;
+  }
+  ReadFLAP(**found);
+}
+
+void DumpAfterRead(const ClientInfo& c) { DumpReceiveFrame(c, true); }
+void DumpAfterFlap(const ClientInfo& c) { DumpReceiveFrame(c, false); }
+
+void HandleSocketEvent(const plat::Message& m) {
+  plat::Socket s = static_cast<plat::Socket>(m.wParam);
+  ClientInfo* found = nullptr;
+  if (plat::SelectError(m.lParam) != 0) {
+    Guarded("Exception in WSAGETSELECTERROR(%d)", m.lParam, "Uknown error=%d", s, &found, nullptr,
+            [&] { OnSocketError(s, m.lParam, &found); });
+    return;
+  }
+  switch (plat::SelectEvent(m.lParam)) {
+    case plat::FD_ACCEPT:
+      Guarded("Exception in FD_ACCEPT", 0, "Uknown error. Socket=%d", s, &found, nullptr,
+              [&] { OnAccept(&found); });
+      break;
+    case plat::FD_READ:
+      Guarded("Exception in FD_READ ", 0, "Uknown error. Socket=%d", s, &found, DumpAfterRead,
+              [&] { OnRead(s, &found); });
+      break;
+    case plat::FD_WRITE:
+      Guarded("Exception in FD_WRITE", 0, "Uknown error. Socket=%d", s, &found, nullptr,
+              [&] { OnWrite(s, &found); });
+      break;
+    case plat::FD_CLOSE:
+      Guarded("Exception in FD_CLOSE", 0, "Uknown error. Socket=%d", s, &found, nullptr,
+              [&] { OnClose(s, &found); });
+      break;
+    default:
+      break;
+  }
+}
+
+void StopServer() {
+  plat::ServiceState = plat::SERVICE_STOPPED;
+  ClearServerTables();
+  WriteLog("VornBOS - stopped", 11, "", 0);
+  EventWindow->PostQuit();
+}
+
+void PauseServer() {
+  plat::ServiceState = plat::SERVICE_PAUSED;
+  LoadConfiguration(ServerTablesHooks());
+  DumpSessions();
+  DumpServerTables();
+  WriteLog("VornBOS - pause", 11, "", 0);
+  FlushLog();
+}
+
+void ContinueServer() {
+  plat::ServiceState = plat::SERVICE_RUNNING;
+  WriteLog("VornBOS - continue", 11, "", 0);
+  FlushLog();
+}
+
+void HandleControl(int control) {
+  switch (control) {
+    case plat::SERVICE_CONTROL_STOP:
+      StopServer();
+      break;
+    case plat::SERVICE_CONTROL_PAUSE:
+      PauseServer();
+      break;
+    case plat::SERVICE_CONTROL_CONTINUE:
+      ContinueServer();
+      break;
+    case plat::SERVICE_CONTROL_INTERROGATE:
+      break;
+    default:
+      WriteLog("Unknown opcode=%d", 11, "", 0, control);
+      break;
+  }
+}
+
+}  // namespace
+
+void HandleWindowMessage(const plat::Message& m) {
+  if (m.msg == WM_SOCKET_EVENT) {
+    HandleSocketEvent(m);
+  } else if (m.msg == WM_FLAP_READY) {
+    plat::Socket s = static_cast<plat::Socket>(m.wParam);
+    ClientInfo* found = nullptr;
+    Guarded("Exception in ReadFLAP ", 0, "Uknown error. Socket=%d", s, &found, DumpAfterFlap,
+            [&] { OnFlapReady(s, &found); });
+  } else if (m.msg == WM_SERVICE_CONTROL) {
+    HandleControl(static_cast<int>(m.wParam));
+  }
+}
+
+void ServiceControl(int control) {
+  if (EventWindow) EventWindow->Post(WM_SERVICE_CONTROL, static_cast<uintptr_t>(control), 0);
+}
+
+void ServerThread() {
+  CloseLog();
+  LoadConfiguration(ServerTablesHooks());
+  WriteLog("\n\nVornBOS 1.2.5 (BOS)", 11, "", 0);
+  WriteLog("VornBOS start", 11, "", 0);
+  auto loop = std::make_unique<plat::EventLoop>();
+  if (!loop->ok()) {
+    WriteLog("CreateWindow() failed with error=%d", 11, "", 0, errno);
+    return;
+  }
+  EventWindow = loop.get();
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  int err = 0;
+  listenSocket = loop->CreateTcpSocket(err);
+  if (listenSocket < 0) {
+    WriteLog("socket() failed with error=%d", 11, "", 0, err);
+    return;
+  }
+  loop->AsyncSelect(listenSocket, WM_SOCKET_EVENT, plat::FD_ACCEPT | plat::FD_CLOSE);
+  if (!loop->Bind(listenSocket, static_cast<uint16_t>(Cfg.BOS_Port), err)) {
+    WriteLog("bind() failed with error=%d", 11, "", 0, err);
+    return;
+  }
+  // A deep accept queue, so that bursts of thousands of clients are not turned away.
+  if (!loop->Listen(listenSocket, plat::kMaxBacklog, err)) {
+    WriteLog("listen() failed with error=%d", 11, "", 0, err);
+    return;
+  }
+  if (loop->Run(HandleWindowMessage, err) != 0) {
+    WriteLog("GetMessage() failed with error=%d", 11, "", 0, err);
+    return;
+  }
+  WaitForServerWork();
+  WriteLog("VornBOS finish\n\n", 11, "", 0);
+  CloseLog();
+}

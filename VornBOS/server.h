@@ -1,0 +1,16 @@
+// The session server's event handling: socket events, complete frames and service controls,
+// all run on the server thread by the event loop.
+#pragma once
+#include <cstdint>
+
+#include "platform/event_loop.h"
+
+// Posted by the control handler so the control's work runs between two events.
+constexpr uint32_t WM_SERVICE_CONTROL = plat::WM_USER + 10;
+
+void HandleWindowMessage(const plat::Message& m);
+
+// The server thread: configuration, listening socket and message loop until stopped.
+void ServerThread();
+// Called on the main thread for every service control.
+void ServiceControl(int control);

@@ -1,0 +1,62 @@
+// Client sessions: one record per accepted connection, from accept to close.
+#pragma once
+#include <cstdint>
+#include <ctime>
+#include <list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "server-core/flap.h"
+
+constexpr size_t kClientCapsSize = 114;  // 112 bytes of capabilities, two spare zero bytes
+
+struct ClientInfo : FlapConn {
+  std::vector<uint32_t> contacts;  // the uploaded contact list, in upload order
+  uint32_t Port = 0;
+  uint8_t Cookie[4] = {0, 0, 0, 0};
+  uint8_t dcType = 4;
+  uint8_t ipExt[4] = {0, 0, 0, 0};
+  uint8_t ipInt[4] = {0, 0, 0, 0};
+  uint8_t clientCaps[kClientCapsSize] = {};
+  uint8_t Version = 8;
+  std::string relayTemplate;
+  bool relayTemplateReady = false;
+  bool isLogged = false;
+  uint8_t Status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  uint32_t connectTime = 0;
+  uint64_t created = 0;  // creation order, newest largest
+  std::list<ClientInfo>::iterator self;
+};
+
+// Called with every session that is being destroyed, before its socket closes.
+using DepartureHook = void (*)(ClientInfo& leaving);
+void SetDepartureHook(DepartureHook hook);
+
+// Creates a session for an accepted socket (newest end of the list).
+ClientInfo& CreateSession(plat::Socket s);
+// Sends the departure notice, closes the socket, drops the queued frames and frees the record.
+void DestroySession(ClientInfo& c);
+
+ClientInfo* FindBySocket(plat::Socket s);
+// The newest session carrying the UIN.
+ClientInfo* FindByUin(uint32_t uin);
+// Gives the session a UIN, keeping the lookup index in step.
+void SetSessionUin(ClientInfo& c, uint32_t uin);
+
+size_t SessionCount();
+// Visits every session, newest first. The visitor must not destroy sessions.
+template <typename F>
+void ForEachSession(F&& visit);
+
+// Writes the state of every session to the log (level 6).
+void DumpSessions();
+
+// Internal storage, exposed for ForEachSession.
+std::list<ClientInfo>& SessionList();
+
+template <typename F>
+void ForEachSession(F&& visit) {
+  auto& list = SessionList();
+  for (auto it = list.rbegin(); it != list.rend(); ++it) visit(*it);
+}

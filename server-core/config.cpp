@@ -1,0 +1,95 @@
+#include "server-core/config.h"
+
+#include <cstdlib>
+
+#include "platform/ini.h"
+#include "server-core/log.h"
+
+ServerConfig Cfg;
+
+std::string ReadDataPath() {
+  const char* value = std::getenv("VORN_PATH");
+  if (value == nullptr) {
+    WriteLog("Error open reestr key: HKLM:SOFTWARE\\Tarn\\Vorn", 11, "", 0);
+    return "./";
+  }
+  if (*value == '\0') {
+    WriteLog("Error read reestr - HKLM:SOFTWARE\\Tarn\\Vorn\\path", 11, "", 0);
+    WriteLog("Use default ini-file = .\\Vorn.ini", 9, "", 0);
+    return "./";
+  }
+  std::string path = value;
+  if (path.size() > 259) path.resize(259);
+  return path;
+}
+
+void SetDataPath(const std::string& path) {
+  Cfg.DataPath = path;
+  Cfg.userDir = path + "Db/";
+  Cfg.cookieDir = path + "Cookie/";
+  Cfg.olmDir = path + "olm/";
+  Cfg.iniFile = path + "vorn.ini";
+}
+
+std::string ReadIniString(const char* section, const char* key, const char* def) {
+  return plat::GetProfileString(section, key, def, kIniValueSize, Cfg.iniFile);
+}
+
+int32_t ReadIniInt(const char* section, const char* key, const char* def) {
+  return static_cast<int32_t>(plat::AtoI(ReadIniString(section, key, def)));
+}
+
+namespace {
+
+void LoadLists(const ConfigTables& tables) {
+  for (int i = 0;; ++i) {
+    std::string value = ReadIniString("Lists", std::to_string(i).c_str(), "-");
+    if (value.empty() || value[0] == '-') break;
+    uint32_t n = static_cast<uint32_t>(plat::AtoI(value));
+    if (n == Cfg.SendAll)
+      WriteLog("Error in send-list=%d. ID = \"SendAll\"", 11, "", 0, n);
+    else if (n == Cfg.SendOnLine)
+      WriteLog("Error in send-list=%d. ID = \"SendOnLine\"", 11, "", 0, n);
+    else if (tables.addSendList)
+      tables.addSendList(n);
+  }
+  if (tables.addSendList) tables.addSendList(Cfg.SendAll);
+}
+
+void LoadSmsRoutes(const ConfigTables& tables) {
+  for (int i = 0;; ++i) {
+    std::string key = "sms" + std::to_string(i);
+    std::string value = ReadIniString("SendSetting", key.c_str(), "-");
+    if (value.empty() || value[0] == '-') break;
+    if (tables.addSmsRoute) tables.addSmsRoute(value);
+  }
+}
+
+}  // namespace
+
+void LoadConfiguration(const ConfigTables& tables) {
+  CloseLog();
+  std::string path = ReadDataPath();
+  SetDataPath(path);
+  SetLogFile("VornBOS", Cfg.DataPath);
+  WriteLog("%s", 11, "User dir", 0, Cfg.userDir.c_str());
+  WriteLog("%s", 11, "Cookie dir", 0, Cfg.cookieDir.c_str());
+  WriteLog("%s", 11, "Off line msg", 0, Cfg.olmDir.c_str());
+  Cfg.BOS_Port = ReadIniInt("Main", "BOS_Port", "5191");
+  WriteLog("%d", 11, "BOS port", 0, Cfg.BOS_Port);
+  Cfg.BOS_IP = ReadIniString("Main", "BOS_IP", "127.0.0.1");
+  WriteLog("%s", 11, "BOS IP", 0, Cfg.BOS_IP.c_str());
+  LogLevel = static_cast<int16_t>(ReadIniInt("Main", "LogLevel", "8"));
+  WriteLog("%d", 11, "LogLevel", 0, static_cast<int>(LogLevel.load()));
+  Cfg.SendOnLine = static_cast<uint32_t>(ReadIniInt("Lists", "SendOnLine", "0"));
+  WriteLog("%d", 11, "SendOnLine", 0, Cfg.SendOnLine);
+  Cfg.SendAll = static_cast<uint32_t>(ReadIniInt("Lists", "SendAll", "0"));
+  WriteLog("%d", 11, "SendAll", 0, Cfg.SendAll);
+  Cfg.isSendChat = ReadIniString("SendSetting", "isSendChat", "0").starts_with('1');
+  Cfg.TemplateMsg = ReadIniString("SendSetting", "TemplateMsg",
+                                  "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%");
+  Cfg.snacReqId = 0;
+  if (tables.clear) tables.clear();
+  LoadLists(tables);
+  LoadSmsRoutes(tables);
+}

@@ -1,0 +1,176 @@
+#include "server-core/flap.h"
+
+#include <cerrno>
+#include <ctime>
+
+#include "server-core/config.h"
+#include "server-core/log.h"
+
+plat::EventLoop* EventWindow = nullptr;
+
+void PostSocketEvent(plat::Socket s, uint16_t event) {
+  if (EventWindow) EventWindow->PostSocket(WM_SOCKET_EVENT, s, plat::MakeSelectLParam(event, 0));
+}
+
+RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
+  FlapFrame& in = c.in;
+  if (in.waitBytes <= 0) return RecvStatus::Idle;
+  if (c.ClnSocket < 0) return RecvStatus::BadSocket;
+  uint8_t* dst = in.isWaitHead ? in.head + (kFlapHeader - in.waitBytes)
+                               : in.data.data() + (in.length - in.waitBytes);
+  long n = EventWindow->Recv(c.ClnSocket, dst, static_cast<size_t>(in.waitBytes), err);
+  if (n < 0) return RecvStatus::Failed;
+  if (n == 0) return RecvStatus::Idle;
+  in.waitBytes -= static_cast<int32_t>(n);
+  if (in.waitBytes > 0) return RecvStatus::Partial;
+  in.isWaitHead = !in.isWaitHead;
+  if (!in.isWaitHead) {
+    HexDump(in.head, kFlapHeader, titles.head);
+    in.length = GetBe16(in.head + 4);
+    if (in.head[0] != kFlapStart) return RecvStatus::BadStart;
+    if (in.length == 0) return RecvStatus::ZeroLength;
+    in.data.assign(in.length, 0);
+    in.waitBytes = in.length;
+    return RecvStatus::HeadDone;
+  }
+  HexDump(in.data.data(), in.length, titles.data);
+  return RecvStatus::FrameDone;
+}
+
+SendStatus SendPiece(FlapConn& c, int& err) {
+  if (c.sendQueue.empty()) return SendStatus::Idle;
+  if (c.ClnSocket < 0) return SendStatus::BadSocket;
+  FlapFrame& f = c.sendQueue.front();
+  if (f.waitBytes <= 0 || f.length < kFlapHeader) return SendStatus::Idle;
+  f.data[0] = kFlapStart;
+  size_t offset = f.length - static_cast<size_t>(f.waitBytes);
+  long n = EventWindow->Send(c.ClnSocket, f.data.data() + offset, static_cast<size_t>(f.waitBytes), err);
+  if (n < 0) return SendStatus::Failed;
+  f.waitBytes -= static_cast<int32_t>(n);
+  if (f.waitBytes > 0) {
+    PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+    return SendStatus::Partial;
+  }
+  return SendStatus::FrameSent;
+}
+
+void PopSentFrame(FlapConn& c) {
+  const FlapFrame& f = c.sendQueue.front();
+  HexDump(f.data.data(), kFlapHeader, "Send head");
+  HexDump(f.data.data() + kFlapHeader, f.length - kFlapHeader, "Send FLAP");
+  c.sendQueue.pop_front();
+  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+}
+
+bool IsConnectionLost(int err) {
+  return err == ECONNRESET || err == EPIPE || err == ENOTCONN || err == ECONNABORTED ||
+         err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH;
+}
+
+namespace {
+
+FlapFrame& NewSendFrame(FlapConn& c, uint8_t channel, size_t dataLen) {
+  c.sendQueue.emplace_back();
+  FlapFrame& f = c.sendQueue.back();
+  f.length = static_cast<uint16_t>(dataLen + kFlapHeader);
+  f.data.resize(f.length);
+  f.data[0] = kFlapStart;
+  f.data[1] = channel;
+  PutBe16(&f.data[2], static_cast<uint16_t>(c.Seq));
+  c.Seq += 1;
+  PutBe16(&f.data[4], static_cast<uint16_t>(dataLen));
+  f.waitBytes = f.length;
+  return f;
+}
+
+}  // namespace
+
+void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
+  // A frame's length field is 16 bits: the data part is clipped to what it can announce.
+  if (len > 0xFFFF - kFlapHeader) len = 0xFFFF - kFlapHeader;
+  FlapFrame& f = NewSendFrame(c, channel, len);
+  if (len) std::copy(data, data + len, f.data.begin() + kFlapHeader);
+  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+}
+
+void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
+  if (frame.size() < kFlapHeader) return;
+  if (frame.size() > 0xFFFF) frame.resize(0xFFFF);
+  frame[0] = kFlapStart;
+  PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - kFlapHeader));
+  c.sendQueue.emplace_back();
+  FlapFrame& f = c.sendQueue.back();
+  f.length = static_cast<uint16_t>(frame.size());
+  f.data = std::move(frame);
+  f.waitBytes = f.length;
+  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+}
+
+uint16_t NextSeq(FlapConn& c) { return static_cast<uint16_t>(c.Seq++); }
+
+void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
+  if (c.ClnSocket < 0) return;
+  size_t dataLen = GetBe16(frame + 4);
+  FlapFrame& f = NewSendFrame(c, frame[1], dataLen);
+  std::copy(frame + kFlapHeader, frame + kFlapHeader + dataLen, f.data.begin() + kFlapHeader);
+  if (f.length >= 15) std::copy(reqId, reqId + 4, f.data.begin() + 12);
+  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+}
+
+void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]) {
+  SendTemplate(c, frame.data(), reqId);
+}
+
+std::vector<uint8_t> MakeTemplate(uint8_t channel, const std::vector<uint8_t>& data) {
+  WireWriter w(data.size() + kFlapHeader);
+  w.u8(kFlapStart).u8(channel).be16(0).be16(static_cast<uint16_t>(data.size()));
+  w.bytes(data.data(), data.size());
+  return w.buffer();
+}
+
+const std::vector<uint8_t>& HelloFrame() {
+  static const std::vector<uint8_t> hello = MakeTemplate(1, {0, 0, 0, 1});
+  return hello;
+}
+
+size_t PutTLV(WireWriter& w, uint16_t type, const TlvValue& v) {
+  size_t start = w.size();
+  w.be16(type).be16(0);
+  switch (type) {
+    case 0x0001:
+      w.bytes(std::to_string(static_cast<int32_t>(v.number)));
+      break;
+    case 0x0002:
+    case 0x0003:
+      w.u8(0x34).u8(0x12).u8(0).u8(0);
+      break;
+    case 0x0005:
+      w.bytes(Cfg.BOS_IP + ":" + std::to_string(Cfg.BOS_Port));
+      break;
+    case 0x0006:
+    case 0x000A:
+      if (v.four) w.bytes(v.four, 4); else w.zeros(4);
+      break;
+    case 0x0008:
+      w.be16(static_cast<uint16_t>(v.number));
+      break;
+    case 0x000C:
+      w.zeros(37);
+      break;
+    case 0x000F:
+      w.be32(static_cast<uint32_t>(std::time(nullptr)) - v.number);
+      break;
+    default:
+      w.bytes(v.text);
+      break;
+  }
+  size_t valueLen = w.size() - start - 4;
+  w.patchBe16(start + 2, static_cast<uint16_t>(valueLen));
+  return valueLen + 4;
+}
+
+ReqId MakeReqId(uint32_t v) {
+  ReqId r;
+  PutBe32(r.b, v);
+  return r;
+}

@@ -1,0 +1,116 @@
+// FLAP framing: the per-connection receive state machine, the send queue, sequence numbers,
+// ready-made frames and the TLV writer.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/event_loop.h"
+#include "server-core/wire.h"
+
+constexpr uint32_t WM_SOCKET_EVENT = plat::WM_USER + 1;
+constexpr uint32_t WM_FLAP_READY = plat::WM_USER + 2;
+
+constexpr uint8_t kFlapStart = 0x2A;
+constexpr size_t kFlapHeader = 6;
+
+// The server's scheduler; other modules post to it.
+extern plat::EventLoop* EventWindow;
+void PostSocketEvent(plat::Socket s, uint16_t event);
+
+struct FlapFrame {
+  uint8_t head[kFlapHeader] = {kFlapStart, 0, 0, 0, 0, 0};  // header image as received
+  uint16_t length = 0;       // receive: data length; send: whole frame length
+  std::vector<uint8_t> data;  // receive: data part; send: the whole frame
+  int32_t waitBytes = 0;      // receive: bytes missing of this part; send: bytes left to write
+  bool isWaitHead = true;
+
+  uint8_t channel() const { return head[1]; }
+  uint16_t sequence() const { return GetBe16(head + 2); }
+};
+
+// The connection state that framing needs; both servers' session records hold one.
+struct FlapConn {
+  plat::Socket ClnSocket = -1;
+  uint32_t Seq = 0;
+  uint32_t UIN = 0;
+  std::string addr;  // peer address text, the name column of log lines
+  FlapFrame in;
+  std::deque<FlapFrame> sendQueue;
+
+  FlapConn() { in.waitBytes = kFlapHeader; }
+};
+
+enum class RecvStatus {
+  Idle,        // nothing to read now (frame held, nothing waiting, or peer closed)
+  Partial,     // bytes taken in, the current part is still incomplete
+  HeadDone,    // a header with a data length was completed; reading goes on
+  ZeroLength,  // a header with data length 0 was completed
+  BadStart,    // the header's start byte is not 0x2A
+  FrameDone,   // a whole frame is held in `in`
+  BadSocket,
+  Failed,      // the receive call failed (err set; would-block included)
+};
+
+struct FlapDumpTitles {
+  const char* head;
+  const char* data;
+};
+
+// Reads the next piece of the current frame: exactly the bytes missing from its header or
+// data part. The completed header is dumped under titles.head, a completed data part under
+// titles.data.
+RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err);
+
+enum class SendStatus { Idle, Partial, FrameSent, BadSocket, Failed };
+
+// Writes what is left of the frame at the head of the queue. A partial write posts FD_WRITE
+// so the rest follows; a frame sent completely stays at the head for the caller to log,
+// then PopSentFrame removes it.
+SendStatus SendPiece(FlapConn& c, int& err);
+void PopSentFrame(FlapConn& c);
+
+// True when a send error means the connection is gone.
+bool IsConnectionLost(int err);
+
+// Queues a frame built from a channel and a data part, with the next sequence number.
+void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len);
+inline void QueueFrame(FlapConn& c, uint8_t channel, const std::vector<uint8_t>& data) {
+  QueueFrame(c, channel, data.data(), data.size());
+}
+// Queues a complete frame as it is (its sequence number already set); only the start byte
+// and the data length are filled in.
+void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame);
+// Takes the connection's next sequence number: the current value, then advances the counter.
+uint16_t NextSeq(FlapConn& c);
+
+// Queues a copy of a ready-made frame (header and data) with the next sequence number and,
+// for frames of 15 bytes or more, the given SNAC request id.
+void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]);
+void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]);
+
+// The 10-byte hello frame: channel 1, data 00 00 00 01.
+const std::vector<uint8_t>& HelloFrame();
+
+// A whole ready-made frame around a data part (sequence number 0, filled in when sent).
+std::vector<uint8_t> MakeTemplate(uint8_t channel, const std::vector<uint8_t>& data);
+
+// One TLV whose value encoding depends on its type:
+//  0x0001 number as decimal text; 0x0002/0x0003 bytes 34 12 00 00; 0x0005 "BOS_IP:BOS_Port";
+//  0x0006 and 0x000A four bytes; 0x0008 16-bit number; 0x000C 37 zero bytes;
+//  0x000F seconds since the given time; any other type the text.
+struct TlvValue {
+  uint32_t number = 0;
+  const uint8_t* four = nullptr;
+  std::string_view text;
+};
+size_t PutTLV(WireWriter& w, uint16_t type, const TlvValue& v = {});
+
+// The 4-byte request id of a counter value, big-endian.
+struct ReqId {
+  uint8_t b[4];
+};
+ReqId MakeReqId(uint32_t v);
