@@ -13,6 +13,7 @@
 #include "server-core/config.h"
 #include "server-core/flap.h"
 #include "server-core/log.h"
+#include "server-core/server_host.h"
 
 namespace {
 
@@ -224,42 +225,18 @@ void HandleWindowMessage(const plat::Message& m) {
   }
 }
 
-void ServiceControl(int control) {
-  if (EventWindow) EventWindow->Post(WM_SERVICE_CONTROL, static_cast<uintptr_t>(control), 0);
-}
+void ServiceControl(int control) { PostServiceControl(control); }
 
 void ServerThread() {
   CloseLog();
   LoadConfiguration(ServerTablesHooks());
   WriteLog("\n\nVornBOS 1.2.5 (BOS)", 11, "", 0);
   WriteLog("VornBOS start", 11, "", 0);
-  auto loop = std::make_unique<plat::EventLoop>();
-  if (!loop->ok()) {
-    WriteLog("CreateWindow() failed with error=%d", 11, "", 0, errno);
-    return;
-  }
-  EventWindow = loop.get();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
-  int err = 0;
-  listenSocket = loop->CreateTcpSocket(err);
-  if (listenSocket < 0) {
-    WriteLog("socket() failed with error=%d", 11, "", 0, err);
-    return;
-  }
-  loop->AsyncSelect(listenSocket, WM_SOCKET_EVENT, plat::FD_ACCEPT | plat::FD_CLOSE);
-  if (!loop->Bind(listenSocket, static_cast<uint16_t>(Cfg.BOS_Port), err)) {
-    WriteLog("bind() failed with error=%d", 11, "", 0, err);
-    return;
-  }
-  // A deep accept queue, so that bursts of thousands of clients are not turned away.
-  if (!loop->Listen(listenSocket, plat::kMaxBacklog, err)) {
-    WriteLog("listen() failed with error=%d", 11, "", 0, err);
-    return;
-  }
-  if (loop->Run(HandleWindowMessage, err) != 0) {
-    WriteLog("GetMessage() failed with error=%d", 11, "", 0, err);
-    return;
-  }
+  static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
+                                   "bind() failed with error=%d", "listen() failed with error=%d",
+                                   "GetMessage() failed with error=%d"};
+  if (!RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket)) return;
   WaitForServerWork();
   WriteLog("VornBOS finish\n\n", 11, "", 0);
   CloseLog();

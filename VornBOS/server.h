@@ -5,9 +5,6 @@
 
 #include "platform/event_loop.h"
 
-// Posted by the control handler so the control's work runs between two events.
-constexpr uint32_t WM_SERVICE_CONTROL = plat::WM_USER + 10;
-
 void HandleWindowMessage(const plat::Message& m);
 
 // The server thread: configuration, listening socket and message loop until stopped.

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <queue>
 #include <vector>
 
 namespace plat {
@@ -60,6 +61,9 @@ class EventLoop {
   // message is handled, so it never reaches a later connection that reuses the descriptor.
   void PostSocket(uint32_t msg, Socket s, intptr_t lParam);
 
+  // Loop thread only: queues a message once delayMs milliseconds have passed.
+  void PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+
   // Reports the socket's events (FD_* mask) as message `msg`. The socket is made non-blocking.
   bool AsyncSelect(Socket s, uint32_t msg, uint16_t events);
 
@@ -95,6 +99,8 @@ class EventLoop {
   void PollSockets(int timeoutMs);
   void OnReadiness(Socket s, uint32_t epollEvents);
   bool TakeMessage(Message& m);
+  int NextTimerWait();
+  void FireTimers();
   void PostMessage(const Message& m);
   bool IsStale(const Message& m) const;
 
@@ -103,6 +109,12 @@ class EventLoop {
   std::mutex lock_;
   std::deque<Message> queue_;
   std::vector<SockState> sockets_;
+  struct Timer {
+    uint64_t due;
+    Message m;
+    bool operator>(const Timer& o) const { return due > o.due; }
+  };
+  std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
 };
 

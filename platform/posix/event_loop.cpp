@@ -1,5 +1,7 @@
 #include "platform/event_loop.h"
 
+#include "platform/clock.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -41,6 +43,24 @@ void EventLoop::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 void EventLoop::PostSocket(uint32_t msg, Socket s, intptr_t lParam) {
   SockState* st = State(s);
   PostMessage(Message{msg, static_cast<uintptr_t>(s), lParam, st ? st->generation : 0});
+}
+
+void EventLoop::PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  timers_.push(Timer{TickMs() + delayMs, Message{msg, wParam, lParam, 0}});
+}
+
+int EventLoop::NextTimerWait() {
+  if (timers_.empty()) return -1;
+  uint64_t now = TickMs();
+  return timers_.top().due <= now ? 0 : static_cast<int>(timers_.top().due - now);
+}
+
+void EventLoop::FireTimers() {
+  uint64_t now = TickMs();
+  while (!timers_.empty() && timers_.top().due <= now) {
+    PostMessage(timers_.top().m);
+    timers_.pop();
+  }
 }
 
 bool EventLoop::IsStale(const Message& m) const {
@@ -253,7 +273,8 @@ int EventLoop::Run(const Handler& handler, int& err) {
   for (;;) {
     Message m;
     if (!TakeMessage(m)) {
-      PollSockets(-1);
+      PollSockets(NextTimerWait());
+      FireTimers();
       sinceLastPoll = 0;
       continue;
     }
@@ -262,6 +283,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
       PollSockets(0);
+      FireTimers();
       sinceLastPoll = 0;
     }
   }

@@ -1,0 +1,281 @@
+#include "VornAuth/auth.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <unordered_map>
+
+#include "VornAuth/auth_config.h"
+#include "platform/files.h"
+#include "platform/service.h"
+#include "server-core/config.h"
+#include "server-core/log.h"
+#include "server-core/server_host.h"
+#include "server-core/userdb.h"
+
+namespace {
+
+constexpr uint32_t WM_IDLE_CHECK = plat::WM_USER + 20;
+constexpr uint8_t kRoastTable[16] = {0xF3, 0x26, 0x81, 0xC4, 0x39, 0x86, 0xDB, 0x92,
+                                     0x71, 0xA3, 0xB9, 0xE6, 0x53, 0x7A, 0x95, 0x7C};
+constexpr const char* kErrorUrl = "http://127.0.0.1/vorn/login-error.html";
+const FlapDumpTitles kDumpTitles{"Recv head", "Recv data"};
+
+std::unordered_map<plat::Socket, AuthClient> clients;
+plat::Socket listenSocket = -1;
+
+AuthClient* FindClient(plat::Socket s) {
+  auto it = clients.find(s);
+  return it == clients.end() ? nullptr : &it->second;
+}
+
+void CloseClient(AuthClient& c) {
+  plat::Socket s = c.ClnSocket;
+  EventWindow->Close(s);
+  clients.erase(s);
+}
+
+// The reply TLVs of the authorization server's own writer: 0x0006 carries the whole cookie.
+std::vector<uint8_t> AcceptedReply(uint32_t uin, const std::vector<uint8_t>& cookie) {
+  WireWriter w(300);
+  PutTLV(w, 0x0001, {uin, nullptr, {}});
+  PutTLV(w, 0x0005);
+  w.be16(0x0006).be16(static_cast<uint16_t>(cookie.size())).bytes(cookie.data(), cookie.size());
+  return std::move(w.buffer());
+}
+
+std::vector<uint8_t> RefusedReply(uint32_t uin) {
+  WireWriter w(64);
+  PutTLV(w, 0x0001, {uin, nullptr, {}});
+  PutTLV(w, 0x0004, {0, nullptr, kErrorUrl});
+  PutTLV(w, 0x0008, {0x0005, nullptr, {}});
+  return std::move(w.buffer());
+}
+
+bool PasswordAccepted(AuthClient& c, bool parsed, const std::string& password) {
+  if (!parsed) return false;
+  std::string stored = ReadUserString(c.UIN, "Main", "Pass", "", 300);
+  bool ok = true;
+  if (stored.empty()) {
+    WriteLog("User pass not find", 11, c.addr.c_str(), c.UIN);
+    ok = false;
+  }
+  if (stored != password) {
+    WriteLog("User pass not eqvil", 9, c.addr.c_str(), c.UIN);
+    ok = false;
+  }
+  return ok;
+}
+
+void HandleLoginFrame(AuthClient& c) {
+  uint32_t uin = 0;
+  std::string password;
+  bool parsed = ParseLoginFrame(c.in.data.data(), c.in.length, uin, password);
+  c.UIN = uin;
+  c.step = 2;
+  bool accepted = PasswordAccepted(c, parsed, password);
+  // The cookie file is replaced in one step; a refused attempt leaves it empty, so that a
+  // cookie handed out earlier stops working.
+  std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(uin));
+  std::vector<uint8_t> cookie = accepted ? MakeCookie(uin) : std::vector<uint8_t>();
+  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size())) {
+    WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
+    accepted = false;
+  }
+  QueueFrame(c, 4, accepted ? AcceptedReply(uin, cookie) : RefusedReply(uin));
+  WriteLog("User auth OK", 7, c.addr.c_str(), c.UIN);
+  EventWindow->PostDelayed(kAnsweredIdleMs, WM_IDLE_CHECK, static_cast<uintptr_t>(c.ClnSocket),
+                           static_cast<intptr_t>(c.in.length));
+}
+
+void OnAccept() {
+  int err = 0;
+  plat::Socket s = EventWindow->Accept(listenSocket, err);
+  if (s < 0) {
+    if (err != EAGAIN && err != EWOULDBLOCK) WriteLog("Socket failed with error=%d (Accept)", 11, "", 0, err);
+    return;
+  }
+  AuthClient& c = clients[s];
+  c.ClnSocket = s;
+  c.Seq = static_cast<uint32_t>(std::rand());
+  uint8_t a[4] = {0, 0, 0, 0};
+  if (!EventWindow->PeerAddress(s, a)) WriteLog("Error getpeername", 11, "", 0);
+  c.addr = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
+  if (plat::ServiceState == plat::SERVICE_PAUSED) {
+    WriteLog("VornAuth - paused. Connect ignored", 11, c.addr.c_str(), 0);
+    CloseClient(c);
+    return;
+  }
+  SendTemplate(c, HelloFrame(), MakeReqId(0).b);
+  c.step = 1;
+  WriteLog("Accept socket=%d", 6, c.addr.c_str(), 0, s);
+  EventWindow->AsyncSelect(s, WM_SOCKET_EVENT, plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
+}
+
+void OnRead(plat::Socket s) {
+  AuthClient* c = FindClient(s);
+  if (!c) {
+    WriteLog("Not find socket", 11, "", 0);
+    return;
+  }
+  if (c->step != 1) return;
+  int err = 0;
+  switch (RecvPiece(*c, kDumpTitles, err)) {
+    case RecvStatus::BadStart:
+      WriteLog("Bad FLAP", 11, c->addr.c_str(), c->UIN);
+      CloseClient(*c);
+      break;
+    case RecvStatus::ZeroLength:
+      c->in.waitBytes = 0;  // such a frame is never completed; nothing more is read
+      break;
+    case RecvStatus::HeadDone:
+      PostSocketEvent(s, plat::FD_READ);
+      break;
+    case RecvStatus::FrameDone:
+      HandleLoginFrame(*c);
+      break;
+    default:
+      break;
+  }
+}
+
+void OnWrite(plat::Socket s) {
+  AuthClient* c = FindClient(s);
+  if (!c) {
+    WriteLog("Not find socket", 6, "", 0);
+    return;
+  }
+  int err = 0;
+  SendStatus st = SendPiece(*c, err);
+  if (st == SendStatus::Failed && err != plat::kWouldBlock) {
+    WriteLog("WSASend() failed with error ", 11, c->addr.c_str(), c->UIN);
+    if (IsConnectionLost(err)) CloseClient(*c);
+  } else if (st == SendStatus::FrameSent) {
+    const FlapFrame& f = c->sendQueue.front();
+    if (f.length >= kFlapHeader + 4) {
+      const int8_t* d = reinterpret_cast<const int8_t*>(f.data.data() + kFlapHeader);
+      WriteLog("Send SNAK(0x%x 0x%x, 0x%x 0x%x)", 6, c->addr.c_str(), c->UIN, d[0], d[1], d[2], d[3]);
+    }
+    PopSentFrame(*c);
+  }
+}
+
+void OnClose(plat::Socket s, uint16_t error) {
+  AuthClient* c = FindClient(s);
+  if (error != 0) {
+    WriteLog("Socket failed with error=%d", 11, c ? c->addr.c_str() : "", c ? c->UIN : 0, error);
+    if (!c) WriteLog("Not find socket ", 6, "", 0);
+  } else if (!c) {
+    WriteLog("Not find socket", 6, "", 0);
+  } else {
+    WriteLog("User close socket", 6, c->addr.c_str(), c->UIN);
+  }
+  if (c) CloseClient(*c);
+}
+
+// Closes an answered connection that the client still holds open.
+void OnIdleCheck(plat::Socket s) {
+  AuthClient* c = FindClient(s);
+  if (c && c->step == 2) CloseClient(*c);
+}
+
+void HandleSocketEvent(const plat::Message& m) {
+  plat::Socket s = static_cast<plat::Socket>(m.wParam);
+  uint16_t error = plat::SelectError(m.lParam);
+  if (error != 0) return OnClose(s, error);
+  switch (plat::SelectEvent(m.lParam)) {
+    case plat::FD_ACCEPT: return OnAccept();
+    case plat::FD_READ: return OnRead(s);
+    case plat::FD_WRITE: return OnWrite(s);
+    case plat::FD_CLOSE: return OnClose(s, 0);
+    default: return;
+  }
+}
+
+void HandleControl(int control) {
+  switch (control) {
+    case plat::SERVICE_CONTROL_STOP:
+      plat::ServiceState = plat::SERVICE_STOPPED;
+      WriteLog("VornAuth - stopped", 11, "", 0);
+      EventWindow->PostQuit();
+      break;
+    case plat::SERVICE_CONTROL_PAUSE:
+      plat::ServiceState = plat::SERVICE_PAUSED;
+      WriteLog("VornAuth - pause", 11, "", 0);
+      FlushLog();
+      break;
+    case plat::SERVICE_CONTROL_CONTINUE:
+      plat::ServiceState = plat::SERVICE_RUNNING;
+      WriteLog("VornAuth - continue", 11, "", 0);
+      FlushLog();
+      break;
+    case plat::SERVICE_CONTROL_INTERROGATE:
+      break;
+    default:
+      WriteLog("unknown opcode = %d", 11, "", 0, control);
+      break;
+  }
+}
+
+}  // namespace
+
+std::string DeRoast(std::string_view roasted) {
+  std::string out(roasted);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(out[i] ^ kRoastTable[i % 16]);
+  return out.substr(0, out.find('\0'));
+}
+
+bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string& password) {
+  WireReader r(data, len);
+  r.skip(4);
+  r.be16();
+  std::string_view uinText = r.bytes(r.be16());
+  r.be16();
+  std::string_view roasted = r.bytes(r.be16());
+  uin = LeadingNumber(std::string(uinText));
+  if (!r.ok()) return false;
+  password = DeRoast(roasted);
+  return password.size() <= kMaxPassword;
+}
+
+std::vector<uint8_t> MakeCookie(uint32_t uin) {
+  std::vector<uint8_t> cookie(kCookieSize);
+  if (!plat::RandomBytes(cookie.data(), cookie.size()))
+    for (auto& b : cookie) b = static_cast<uint8_t>(std::rand());
+  cookie[33] = static_cast<uint8_t>(uin >> 24);
+  cookie[97] = static_cast<uint8_t>(uin >> 8);
+  cookie[125] = static_cast<uint8_t>(uin);
+  cookie[159] = static_cast<uint8_t>(uin >> 16);
+  return cookie;
+}
+
+void HandleAuthMessage(const plat::Message& m) {
+  try {
+    if (m.msg == WM_SOCKET_EVENT)
+      HandleSocketEvent(m);
+    else if (m.msg == WM_IDLE_CHECK)
+      OnIdleCheck(static_cast<plat::Socket>(m.wParam));
+    else if (m.msg == WM_SERVICE_CONTROL)
+      HandleControl(static_cast<int>(m.wParam));
+  } catch (...) {
+    WriteLog("Uknown error", 11, "", 0);
+  }
+}
+
+void AuthServerThread() {
+  LoadAuthConfiguration();
+  WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
+  WriteLog("VornAuth start", 11, "", 0);
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
+                                   "bind() failed with error", "listen() failed with error",
+                                   "GetMessage() failed with error"};
+  if (!RunSocketServer(static_cast<uint16_t>(Cfg.Auth_Port), texts, HandleAuthMessage, listenSocket)) return;
+  clients.clear();
+  WriteLog("VornAuth finish\n\n", 11, "", 0);
+  FlushLog();
+  CloseLog();
+}
+
+void AuthControl(int control) { PostServiceControl(control); }

@@ -1,0 +1,32 @@
+// The authorization server: the password login that hands out the BOS address and a cookie.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/event_loop.h"
+#include "server-core/flap.h"
+
+// One accepted connection.
+struct AuthClient : FlapConn {
+  uint32_t step = 0;  // 0 created, 1 hello queued, 2 login answered
+};
+
+constexpr size_t kCookieSize = 256;
+constexpr size_t kMaxPassword = 19;
+// An answered connection that the client keeps open is closed after this long.
+constexpr uint32_t kAnsweredIdleMs = 60000;
+
+// The published OSCAR roasting sequence, applied by XOR.
+std::string DeRoast(std::string_view roasted);
+
+// The login frame's first two TLVs, read by position. False when the frame holds fewer
+// than two whole TLVs or the password is longer than 19 characters.
+bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string& password);
+
+// 256 random bytes with the UIN in bytes 33 (bits 24-31), 97 (8-15), 125 (0-7), 159 (16-23).
+std::vector<uint8_t> MakeCookie(uint32_t uin);
+
+void HandleAuthMessage(const plat::Message& m);
+void AuthServerThread();
+void AuthControl(int control);

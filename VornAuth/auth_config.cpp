@@ -1,0 +1,21 @@
+#include "VornAuth/auth_config.h"
+
+#include "server-core/config.h"
+#include "server-core/log.h"
+
+void LoadAuthConfiguration() {
+  CloseLog();
+  SetDataPath(ReadDataPath());
+  SetLogFile("VornAuth", Cfg.DataPath);
+  WriteLog("%s", 11, "User dir", 0, Cfg.userDir.c_str());
+  WriteLog("%s", 11, "Cookie dir", 0, Cfg.cookieDir.c_str());
+  Cfg.Auth_Port = ReadIniInt("Main", "Auth_Port", "5190");
+  WriteLog("%d", 11, "Auth port", 0, Cfg.Auth_Port);
+  Cfg.BOS_Port = ReadIniInt("Main", "BOS_Port", "5191");
+  WriteLog("%d", 11, "BOS port", 0, Cfg.BOS_Port);
+  Cfg.BOS_IP = ReadIniString("Main", "BOS_IP", "127.0.0.1");
+  WriteLog("%s", 11, "BOS IP", 0, Cfg.BOS_IP.c_str());
+  int16_t level = static_cast<int16_t>(ReadIniInt("Main", "LogLevel", "8"));
+  WriteLog("%d", 11, "LogLevel", 0, static_cast<int>(level));
+  LogLevel = level;
+}

@@ -1,0 +1,25 @@
+// What both servers share around their event loop: the listening socket's start-up with its
+// log lines, the message loop, and service controls carried into the loop.
+#pragma once
+#include <cstdint>
+
+#include "platform/event_loop.h"
+
+// Posted by the control handler so the control's work runs between two events.
+constexpr uint32_t WM_SERVICE_CONTROL = plat::WM_USER + 10;
+
+struct ListenerTexts {
+  const char* createFailed;  // the event loop could not be created
+  const char* socketFailed;
+  const char* bindFailed;
+  const char* listenFailed;
+  const char* loopFailed;
+};
+
+// Creates the event loop (published as EventWindow), listens on port on all interfaces and
+// runs the loop until WM_QUIT. Returns false after logging a start-up failure.
+bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
+                     plat::Socket& listenSocket);
+
+// Called on the main thread: hands the control to the server thread.
+void PostServiceControl(int control);

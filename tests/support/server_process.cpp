@@ -1,0 +1,168 @@
+#include "tests/support/server_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vt {
+
+namespace fs = std::filesystem;
+
+uint16_t FreePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t l = sizeof sa;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &l);
+  ::close(s);
+  return ntohs(sa.sin_port);
+}
+
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return cond();
+}
+
+DataDir::DataDir() {
+  char tmpl[] = "/tmp/vorn-test-XXXXXX";
+  path_ = std::string(::mkdtemp(tmpl)) + "/";
+  for (const char* d : {"Db", "Cookie", "olm"}) fs::create_directory(path_ + d);
+  bosPort = FreePort();
+  authPort = FreePort();
+  while (authPort == bosPort) authPort = FreePort();
+}
+
+DataDir::~DataDir() {
+  std::error_code ec;
+  if (!std::getenv("VORN_KEEP_TEST_DIRS")) fs::remove_all(path_, ec);
+}
+
+void DataDir::WriteIni(int logLevel, const std::string& extra) {
+  std::ostringstream ini;
+  ini << "[Main]\nBOS_Port=" << bosPort << "\nAuth_Port=" << authPort << "\nBOS_IP=127.0.0.1\nLogLevel=" << logLevel
+      << "\n" << extra;
+  WriteFile("vorn.ini", ini.str());
+}
+
+void DataDir::WriteFile(const std::string& relative, const std::string& content) const {
+  std::ofstream(path_ + relative, std::ios::binary) << content;
+}
+
+std::string DataDir::ReadFile(const std::string& relative) const {
+  std::ifstream in(path_ + relative, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool DataDir::Exists(const std::string& relative) const { return fs::exists(path_ + relative); }
+
+void DataDir::WriteUser(uint32_t uin, const std::string& content) const {
+  WriteFile("Db/" + std::to_string(uin) + ".ini", content);
+}
+
+std::string DataDir::Log(const std::string& program) const {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char name[64];
+  std::strftime(name, sizeof name, ".%d.%m.%y.log", &tm);
+  return ReadFile(program + name);
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0) Stop(3000);
+}
+
+static bool PortAccepts(uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  ::close(s);
+  return ok;
+}
+
+bool ServerProcess::Start(const std::string& program, const DataDir& dir, uint16_t port) {
+  std::string exe = std::string(VORN_BIN_DIR) + "/" + program;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::setenv("VORN_PATH", dir.path().c_str(), 1);
+    int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::execl(exe.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // The probe connection shows up in the server's log as an accepted and closed socket.
+  return WaitFor([&] { return PortAccepts(port); }, 5000);
+}
+
+void ServerProcess::Signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+int ServerProcess::Stop(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  bool done = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
+  if (!done) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return -1;
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string& output,
+               const std::string& vornPath, const std::string& unitDir) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return -1;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 1);
+    ::close(pipeFds[0]);
+    if (!vornPath.empty()) ::setenv("VORN_PATH", vornPath.c_str(), 1);
+    if (!unitDir.empty()) ::setenv("VORN_UNIT_DIR", unitDir.c_str(), 1);
+    std::vector<char*> argv;
+    std::string exe = program.find('/') == std::string::npos ? std::string(VORN_BIN_DIR) + "/" + program : program;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  output.clear();
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) output.append(buf, static_cast<size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace vt
