@@ -1,0 +1,223 @@
+// Presence, message routing, the offline store and broadcast lists between real clients.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "tests/support/oscar_client.h"
+#include "tests/support/server_process.h"
+
+using namespace vt;
+
+namespace {
+
+Bytes Channel4Body(uint32_t to, uint32_t innerFrom, uint8_t type, const std::string& text) {
+  std::string t = std::to_string(to);
+  Bytes value = Cat({Le32(innerFrom), Bytes{type, 0}, Le16(static_cast<uint16_t>(text.size() + 1)), Text(text), Bytes{0}});
+  return Cat({Bytes{9, 9, 9, 9, 9, 9, 9, 9}, Be16(4), Bytes{static_cast<uint8_t>(t.size())}, Text(t), Be16(5),
+              Be16(static_cast<uint16_t>(value.size())), value});
+}
+
+Bytes MetaRequestBody(uint32_t owner, uint16_t type, uint16_t seq) {
+  Bytes meta = Cat({Le32(owner), Le16(type), Le16(seq)});
+  return Cat({Be16(1), Be16(static_cast<uint16_t>(meta.size() + 2)), Le16(static_cast<uint16_t>(meta.size())), meta});
+}
+
+// The sender number of an incoming message or notice (length byte at data offset 10 or 20).
+std::string SenderOf(const Frame& f, size_t at) {
+  return std::string(f.data.begin() + static_cast<long>(at + 1), f.data.begin() + static_cast<long>(at + 1 + f.data[at]));
+}
+
+class Messaging : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(""); }
+  void Start(const std::string& extraIni) {
+    dir.WriteIni(0, extraIni);
+    for (uint32_t u : {1000u, 1001u, 1002u}) dir.WriteUser(u, "[Main]\nPass=pw\nNick=n" + std::to_string(u) + "\n");
+    ASSERT_TRUE(auth.Start("VornAuth", dir, dir.authPort));
+    ASSERT_TRUE(bos.Start("VornBOS", dir, dir.bosPort));
+  }
+  void Login(OscarClient& c, uint32_t uin) { ASSERT_TRUE(c.SignOn(dir.authPort, dir.bosPort, uin, "pw")); }
+  bool LogHas(const std::string& text) {
+    return WaitFor([&] { return dir.Log("VornBOS").find(text) != std::string::npos; }, 2000);
+  }
+  DataDir dir;
+  ServerProcess auth, bos;
+};
+
+TEST_F(Messaging, WatchersSeeStatusChangesAndDepartures) {
+  OscarClient a, b;
+  Login(a, 1000);
+  Login(b, 1001);
+  a.AddContacts({1001, 1001});  // listed twice, told once
+  b.AddContacts({1000});
+  a.SetStatus(0x00000000);
+  auto notice = b.WaitSnac(0x0003, 0x000B);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(SenderOf(*notice, 10), "1000");
+  auto tlvs = ParseTlvs(notice->data, 15 + 4);
+  EXPECT_EQ(tlvs[1], Be16(0x0070));
+  b.SetStatus(0x00010000);
+  auto other = a.WaitSnac(0x0003, 0x000B);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(ParseTlvs(other->data, 15 + 4)[1], Be16(0x0050));
+  EXPECT_FALSE(a.WaitSnac(0x0003, 0x000B, 300));  // exactly one copy
+
+  // A contact who is online is announced at upload time.
+  OscarClient c;
+  Login(c, 1002);
+  c.AddContacts({1000});
+  auto atOnce = c.WaitSnac(0x0003, 0x000B);
+  ASSERT_TRUE(atOnce);
+  EXPECT_EQ(SenderOf(*atOnce, 10), "1000");
+
+  a.Close();
+  auto gone = b.WaitSnac(0x0003, 0x000C);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(SenderOf(*gone, 10), "1000");
+}
+
+TEST_F(Messaging, SecondLoginSendsDepartureThenOnlineNotice) {
+  OscarClient a, b, a2;
+  Login(a, 1000);
+  Login(b, 1001);
+  b.AddContacts({1000});
+  b.SetStatus(0);
+  Login(a2, 1000);
+  EXPECT_TRUE(b.WaitSnac(0x0003, 0x000C));
+  a2.SetStatus(0);
+  EXPECT_TRUE(b.WaitSnac(0x0003, 0x000B));
+}
+
+TEST_F(Messaging, Channel1MessageKeepsItsTextTlv) {
+  OscarClient a, b;
+  Login(a, 1000);
+  Login(b, 1001);
+  a.SendMessage(1001, "hello there");
+  auto in = b.WaitSnac(0x0004, 0x0007);
+  ASSERT_TRUE(in);
+  EXPECT_EQ(SenderOf(*in, 20), "1000");
+  Bytes tlv = Cat({Be16(2), Be16(static_cast<uint16_t>(Channel1Tlv("hello there").size())), Channel1Tlv("hello there")});
+  ASSERT_GE(in->data.size(), tlv.size());
+  EXPECT_EQ(Bytes(in->data.end() - static_cast<long>(tlv.size()), in->data.end()), tlv);
+}
+
+TEST_F(Messaging, Channel4ChecksTypeAndInnerSender) {
+  OscarClient a, b;
+  Login(a, 1000);
+  Login(b, 1001);
+  for (uint8_t type : {0x01, 0x04, 0x0C}) {
+    a.SendSnac(0x0004, 0x0006, 1, Channel4Body(1001, 1000, type, "x"));
+    EXPECT_TRUE(b.WaitSnac(0x0004, 0x0007)) << int(type);
+  }
+  a.SendSnac(0x0004, 0x0006, 1, Channel4Body(1001, 1000, 0x02, "chat"));
+  a.SendSnac(0x0004, 0x0006, 1, Channel4Body(1001, 1234, 0x01, "forged"));
+  EXPECT_FALSE(b.WaitSnac(0x0004, 0x0007, 300));
+  EXPECT_TRUE(LogHas("Not suport this sub type=2 msg"));
+  // The forged number 1234 is logged as its bytes read most significant first.
+  EXPECT_TRUE(LogHas("Not equality ID=-771489792"));
+}
+
+TEST_F(Messaging, Channel2IsAcknowledgedAndRelayedToConnectedUsersOnly) {
+  OscarClient a, b;
+  Login(a, 1000);
+  Login(b, 1001);
+  Bytes body = Channel4Body(1001, 1000, 1, "adv");
+  body[9] = 2;  // channel 2
+  a.SendSnac(0x0004, 0x0006, 0x55, body);
+  auto ack = a.WaitSnac(0x0004, 0x000C);
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->data.size(), 21u + 4);
+  EXPECT_TRUE(b.WaitSnac(0x0004, 0x0007));
+  body[14] = '2';  // to 1002, offline
+  a.SendSnac(0x0004, 0x0006, 0x56, body);
+  EXPECT_TRUE(a.WaitSnac(0x0004, 0x000C));
+  EXPECT_TRUE(LogHas("Error client=1002 OFFline, bat send slow msg"));
+  EXPECT_FALSE(dir.Exists("olm/1002.olm"));
+}
+
+TEST_F(Messaging, OfflineMessagesAreStoredReplayedAndDeleted) {
+  OscarClient a;
+  Login(a, 1000);
+  a.SendMessage(2000, "Hello");
+  ASSERT_TRUE(WaitFor([&] { return dir.ReadFile("olm/2000.olm").size() == 59; }));
+  std::string rec = dir.ReadFile("olm/2000.olm");
+  EXPECT_EQ(rec.substr(22, 4), std::string("\xD0\x07\x00\x00", 4));
+  EXPECT_EQ(rec.substr(30, 4), std::string("\xE8\x03\x00\x00", 4));
+  EXPECT_EQ(rec.substr(42, 2), std::string("\x06\x00", 2));
+  EXPECT_EQ(rec.substr(44, 6), std::string("Hello\0", 6));
+  EXPECT_EQ(rec.substr(50), std::string(9, '\0'));
+
+  a.SendMessage(1001, "one");
+  a.SendMessage(1001, "two");
+  // An authorization request to the absent user is stored as well.
+  a.SendSnac(0x0013, 0x0018, 3, Cat({Bytes{4}, Text("1001"), Be16(3), Text("pls"), Be16(0)}));
+  ASSERT_TRUE(WaitFor([&] { return dir.ReadFile("olm/1001.olm").size() > 2 * 57; }));
+  OscarClient b;
+  Login(b, 1001);
+  for (int round = 0; round < 2; ++round) {
+    b.SendSnac(0x0015, 0x0002, 0x3C3C, MetaRequestBody(1001, 0x003C, 0x0102));
+    auto m1 = b.ReadFrame(), m2 = b.ReadFrame(), authReq = b.ReadFrame(), end = b.ReadFrame();
+    ASSERT_TRUE(m1 && m2 && authReq && end);
+    EXPECT_TRUE(m1->Is(0x0015, 0x0003));
+    EXPECT_EQ(m2->seq, static_cast<uint16_t>(m1->seq + 1));
+    EXPECT_EQ(Bytes(m1->data.begin() + 6, m1->data.begin() + 10), Be32(0x3C3C));
+    EXPECT_EQ(Bytes(m1->data.begin() + 22, m1->data.begin() + 24), Le16(0x0102));
+    EXPECT_TRUE(authReq->Is(0x0013, 0x0019));
+    EXPECT_EQ(SenderOf(*authReq, 10), "1000");
+    EXPECT_TRUE(end->Is(0x0015, 0x0003));
+    EXPECT_EQ(end->data.size(), 25u);
+    EXPECT_EQ(Bytes(end->data.begin() + 20, end->data.begin() + 22), Le16(0x0042));
+  }
+  b.SendSnac(0x0015, 0x0002, 1, MetaRequestBody(1001, 0x003E, 3));
+  EXPECT_TRUE(WaitFor([&] { return !dir.Exists("olm/1001.olm"); }));
+  b.SendSnac(0x0015, 0x0002, 1, MetaRequestBody(1001, 0x003C, 4));
+  EXPECT_TRUE(b.Quiet(300));
+}
+
+TEST_F(Messaging, AuthorizationRepliesReachTheTarget) {
+  OscarClient a, b;
+  Login(a, 1000);
+  Login(b, 1001);
+  b.SendSnac(0x0013, 0x001A, 1, Cat({Bytes{4}, Text("1000"), Bytes{1}, Be16(0), Be16(0)}));
+  auto granted = a.WaitSnac(0x0013, 0x001C);
+  ASSERT_TRUE(granted);
+  EXPECT_EQ(granted->data.size(), 10u + 8 + 1 + 4);
+  b.SendSnac(0x0013, 0x001A, 1, Cat({Bytes{4}, Text("1000"), Bytes{0}, Be16(2), Text("no"), Be16(0)}));
+  auto declined = a.WaitSnac(0x0013, 0x001B);
+  ASSERT_TRUE(declined);
+  EXPECT_EQ(Bytes(declined->data.end() - 7, declined->data.end()), Cat({Bytes{0}, Be16(2), Text("no"), Be16(0)}));
+}
+
+class BroadcastLists : public Messaging {
+ protected:
+  void SetUp() override {
+    dir.WriteUser(300, "[List]\n0=1000\n1=1001\n2=1002\n");
+    Start("[Lists]\nSendOnLine=100\nSendAll=200\n0=300\n[SendSetting]\nisSendChat=1\nTemplateMsg=From %UIN%:\\n\n");
+  }
+};
+
+TEST_F(BroadcastLists, ListsReachMembersWithTheRelayText) {
+  OscarClient a, b, c;
+  Login(a, 1000);
+  Login(b, 1001);
+  a.SendMessage(300, "Hi");
+  auto in = b.WaitSnac(0x0004, 0x0007);
+  ASSERT_TRUE(in);
+  EXPECT_EQ(SenderOf(*in, 20), "300");
+  std::string text = "From 1000:\r\nHi";
+  Bytes tlv = Channel1Tlv(text);
+  EXPECT_EQ(Bytes(in->data.end() - static_cast<long>(tlv.size()), in->data.end()), tlv);
+  ASSERT_TRUE(WaitFor([&] { return dir.Exists("olm/1002.olm"); }));
+  EXPECT_NE(dir.ReadFile("olm/1002.olm").find("From 1000:\r\nHi"), std::string::npos);
+  EXPECT_FALSE(a.WaitSnac(0x0004, 0x0007, 200));
+
+  // SendOnLine reaches every other connection, logged in or not.
+  OscarClient raw;
+  ASSERT_TRUE(raw.Connect(dir.bosPort));
+  ASSERT_TRUE(raw.ReadFrame());
+  a.SendMessage(100, "all");
+  EXPECT_TRUE(b.WaitSnac(0x0004, 0x0007));
+  EXPECT_TRUE(raw.WaitSnac(0x0004, 0x0007));
+  EXPECT_FALSE(a.WaitSnac(0x0004, 0x0007, 200));
+}
+
+}  // namespace
