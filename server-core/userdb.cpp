@@ -69,7 +69,7 @@ void AppendCountryByte(std::string& out, uint8_t b) {
 
 // Reads one stored byte at pos and moves pos past it.
 uint8_t TakeCountryByte(const std::string& t, size_t& pos) {
-  if (pos >= t.size()) return static_cast<uint8_t>(0 - 0x30);
+  if (pos >= t.size()) return 0;  // a missing character counts as byte 0
   if (t[pos] == '~' && pos + 2 < t.size() && std::isxdigit(static_cast<unsigned char>(t[pos + 1])) &&
       std::isxdigit(static_cast<unsigned char>(t[pos + 2]))) {
     uint8_t b = static_cast<uint8_t>(std::stoi(t.substr(pos + 1, 2), nullptr, 16));
