@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -147,6 +148,9 @@ Socket EventLoop::Accept(Socket listener, int& err) {
     err = errno;
     return -1;
   }
+  // Replies go out frame by frame; without this, small frames wait for delayed ACKs.
+  int on = 1;
+  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   // Another connection may be waiting: accepting re-enables FD_ACCEPT.
   if (SockState* st = State(listener)) PostSelect(listener, *st, FD_ACCEPT);
   return c;
