@@ -52,7 +52,7 @@ void DestroySession(ClientInfo& c) {
   if (departureHook) departureHook(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);
-    EventWindow->Close(c.ClnSocket);
+    if (EventWindow) EventWindow->Close(c.ClnSocket);
     c.ClnSocket = -1;
   }
   UnindexUin(c);

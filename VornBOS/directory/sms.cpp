@@ -76,8 +76,8 @@ void StartMailThread(std::unique_ptr<MailMessage> msg) {
     std::lock_guard<std::mutex> g(mailLock);
     ++mailThreads;
   }
-  std::thread([m = std::move(msg)]() mutable {
-    SendSmsMail(std::move(m));
+  std::thread([m = std::move(msg), ini = Cfg.iniFile]() mutable {
+    SendSmsMail(std::move(m), ini);
     std::lock_guard<std::mutex> g(mailLock);
     --mailThreads;
     mailDone.notify_all();
@@ -144,8 +144,7 @@ void SendSms(const MetaRequest& req) {
   if (receipt) SendSmsReply(req, response);
 }
 
-void SendSmsMail(std::unique_ptr<MailMessage> message) {
-  const std::string& ini = Cfg.iniFile;
+void SendSmsMail(std::unique_ptr<MailMessage> message, const std::string& ini) {
   CSmtp smtp;
   smtp.timeout = kMailTimeoutSeconds;
   message->from.address = plat::GetProfileString("SendSetting", "smtp_from", "", 300, ini);

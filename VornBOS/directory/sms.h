@@ -22,7 +22,8 @@ void AddSmsRoute(const std::string& value);
 void ClearSmsRoutes();
 const std::vector<SmsRoute>& SmsRoutes();
 
-// The mail thread's work: sends one message through the relay named in vorn.ini.
-void SendSmsMail(std::unique_ptr<MailMessage> message);
+// The mail thread's work: sends one message through the relay named in the configuration
+// file iniFile (a copy of the path, so the thread shares nothing with the server thread).
+void SendSmsMail(std::unique_ptr<MailMessage> message, const std::string& iniFile);
 // Waits for running mail threads, at most the mailer's time-out.
 void WaitForMailThreads();
