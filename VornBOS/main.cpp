@@ -1,9 +1,7 @@
 // VornBOS: the session server.
 #include <cstdio>
 
-#include "VornBOS/presence/presence.h"
 #include "VornBOS/server.h"
-#include "VornBOS/session.h"
 #include "platform/files.h"
 #include "platform/service.h"
 
@@ -15,16 +13,10 @@ void PrintUsage() {
   std::printf("\tVornBOS delete \t- remove services\n");
 }
 
-void OnSessionEnd(ClientInfo& c) {
-  NotifyDeparture(c);
-  DropWatches(c);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   plat::RaiseFileLimit();
-  SetDepartureHook(OnSessionEnd);
   plat::ServiceDefinition def;
   def.name = "VornBOS";
   def.printUsage = PrintUsage;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "VornBOS/presence/presence.h"
 #include "server-core/log.h"
 
 namespace {
@@ -11,7 +12,6 @@ std::list<ClientInfo> sessions;  // oldest first
 std::unordered_map<plat::Socket, ClientInfo*> bySocket;
 std::unordered_map<uint32_t, std::vector<ClientInfo*>> byUin;  // each vector oldest first
 uint64_t createdCounter = 0;
-DepartureHook departureHook = nullptr;
 
 void IndexUin(ClientInfo& c) {
   auto& v = byUin[c.UIN];
@@ -32,8 +32,6 @@ void UnindexUin(ClientInfo& c) {
 
 std::list<ClientInfo>& SessionList() { return sessions; }
 
-void SetDepartureHook(DepartureHook hook) { departureHook = hook; }
-
 ClientInfo& CreateSession(plat::Socket s) {
   sessions.emplace_back();
   ClientInfo& c = sessions.back();
@@ -49,7 +47,8 @@ ClientInfo& CreateSession(plat::Socket s) {
 }
 
 void DestroySession(ClientInfo& c) {
-  if (departureHook) departureHook(c);
+  NotifyDeparture(c);
+  DropWatches(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);
     if (EventWindow) EventWindow->Close(c.ClnSocket);

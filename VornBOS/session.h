@@ -29,10 +29,6 @@ struct ClientInfo : FlapConn {
   std::list<ClientInfo>::iterator self;
 };
 
-// Called with every session that is being destroyed, before its socket closes.
-using DepartureHook = void (*)(ClientInfo& leaving);
-void SetDepartureHook(DepartureHook hook);
-
 // Creates a session for an accepted socket (newest end of the list).
 ClientInfo& CreateSession(plat::Socket s);
 // Sends the departure notice, closes the socket, drops the queued frames and frees the record.

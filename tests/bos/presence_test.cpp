@@ -1,0 +1,149 @@
+// Presence notices, message parsing limits, relay text and the list table.
+#include <ctime>
+
+#include "VornBOS/dispatcher.h"
+#include "VornBOS/presence/icbm.h"
+#include "VornBOS/presence/presence.h"
+#include "server-core/wire.h"
+#include "tests/bos/bos_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Snac(uint16_t family, uint16_t subtype, const Bytes& body) {
+  WireWriter w;
+  w.be16(family).be16(subtype).be16(0).be32(0x01020304).bytes(body.data(), body.size());
+  return w.buffer();
+}
+
+Bytes MessageSnac(const std::string& to, uint16_t tlvLenField, const Bytes& value) {
+  WireWriter w;
+  w.zeros(8).be16(1).text8(to).be16(2).be16(tlvLenField).bytes(value.data(), value.size());
+  return Snac(4, 6, w.buffer());
+}
+
+TEST_F(BosUnit, OnlineNoticeLayout) {
+  ClientInfo& c = Session(1234);
+  c.connectTime = static_cast<uint32_t>(std::time(nullptr)) - 90;
+  std::fill(c.Status, c.Status + 4, 0);
+  Bytes notice = BuildOnlineNotice(c);
+  ASSERT_EQ(notice.size(), 108u);
+  EXPECT_EQ(GetBe16(&notice[4]), 102);
+  EXPECT_EQ(GetBe16(&notice[21 + 4 + 4]), 0x0070);
+  EXPECT_EQ(Bytes(notice.end() - 4, notice.end()), (Bytes{0, 0, 0, 0x5A}));
+  c.Status[1] = 1;
+  EXPECT_EQ(GetBe16(&BuildOnlineNotice(c)[29]), 0x0050);
+  // A capability block with the largest stored length stays inside the record.
+  PutBe16(c.clientCaps, 112);
+  EXPECT_EQ(BuildOnlineNotice(c).size(), 108u + 112);
+}
+
+TEST_F(BosUnit, StatusRequestReadsTheDirectBlockOnlyWhenWhole) {
+  ClientInfo& c = Session(1000);
+  Bytes partial = Snac(1, 0x1E, Bytes{0, 6, 0, 4, 0, 1, 0, 2, 0, 8, 0, 2, 0, 0, 0, 0x0C, 0, 0x25, 10, 1, 2, 3});
+  Receive(c, partial);
+  NotifyStatusChange(c);
+  EXPECT_EQ(Bytes(c.Status, c.Status + 4), (Bytes{0, 1, 0, 2}));
+  EXPECT_EQ(Bytes(c.ipInt, c.ipInt + 4), (Bytes{0, 0, 0, 0}));
+  Bytes whole = partial;
+  whole.resize(43, 0);
+  whole[34] = 0x0F;
+  whole[35] = 0xA0;
+  whole[36] = 4;
+  whole[38] = 9;
+  Receive(c, whole);
+  NotifyStatusChange(c);
+  EXPECT_EQ(Bytes(c.ipInt, c.ipInt + 4), (Bytes{10, 1, 2, 3}));
+  EXPECT_EQ(c.Port, 4000u);
+  EXPECT_EQ(c.Version, 9);
+}
+
+TEST_F(BosUnit, WatchersGetOneCopyAndLeaveTheIndexWhenDestroyed) {
+  ClientInfo& a = Session(1000);
+  ClientInfo& b = Session(1001);
+  Receive(b, Snac(3, 4, Bytes{4, '1', '0', '0', '0', 4, '1', '0', '0', '0', 4, 'a', 'b', 'c', 'd'}));
+  AddContacts(b);
+  EXPECT_EQ(b.contacts, (std::vector<uint32_t>{1000, 1000}));  // "abcd" stores nothing
+  b.sendQueue.clear();
+  Receive(a, Snac(1, 0x1E, Bytes{0, 6, 0, 4, 0, 0, 0, 0}));
+  NotifyStatusChange(a);
+  EXPECT_EQ(b.sendQueue.size(), 1u);
+  DestroySession(b);
+  EXPECT_TRUE(WatchersOf(1000).empty());
+}
+
+TEST_F(BosUnit, MessagesRunningPastTheSnacAreDropped) {
+  ClientInfo& a = Session(1000);
+  ClientInfo& b = Session(1001);
+  Bytes tlv = {5, 1, 0, 1, 1, 1, 1, 0, 6, 0, 0, 0, 0, 'h', 'i'};
+  Receive(a, MessageSnac("1001", static_cast<uint16_t>(tlv.size() + 40), tlv));
+  RouteMessage(a);
+  Bytes cut = MessageSnac("1001", static_cast<uint16_t>(tlv.size()), tlv);
+  cut.resize(22);  // ends inside the recipient text
+  Receive(a, cut);
+  RouteMessage(a);
+  EXPECT_TRUE(b.sendQueue.empty());
+  EXPECT_NE(Log().find("Bad message SNAC from 1000"), std::string::npos);
+  Receive(a, MessageSnac("1001", static_cast<uint16_t>(tlv.size()), tlv));
+  RouteMessage(a);
+  EXPECT_EQ(b.sendQueue.size(), 1u);
+}
+
+TEST_F(BosUnit, RelayTextFromTheDefaultTemplate) {
+  WriteFile("Db/1234.ini", "[Main]\nNick=Ann\nFirst=Ann\nLast=Lee\n");
+  ClientInfo& c = Session(1234);
+  EXPECT_EQ(RenderRelayText(c), "Message from %1234% %Ann% - %Ann% %Lee%");
+  WriteFile("Db/1234.ini", "[Main]\nNick=Bob\n");
+  EXPECT_EQ(RenderRelayText(c), "Message from %1234% %Ann% - %Ann% %Lee%");  // kept for the connection
+}
+
+TEST_F(BosUnit, SendAllListLeavesOutListNumbers) {
+  for (const char* f : {"Db/1000.ini", "Db/2000.ini", "Db/300.ini"}) WriteFile(f, "[Main]\n");
+  WriteFile("Db/300.ini", "[List]\n0=1000\n1=-\n");
+  Cfg.SendAll = 200;
+  Cfg.SendOnLine = 100;
+  ClearSendLists();
+  AddSendList(300);
+  AddSendList(200);
+  ASSERT_NE(FindList(200), nullptr);
+  EXPECT_EQ(FindList(200)->members, (std::vector<uint32_t>{1000, 2000}));
+  EXPECT_EQ(FindList(300)->members, (std::vector<uint32_t>{1000}));
+  ClearSendLists();
+}
+
+TEST_F(BosUnit, ListUpToDateCarriesSizeAndDate) {
+  ClientInfo& c = Session(1000);
+  Receive(c, Snac(0x13, 5, {}));
+  SendListUpToDate(c);
+  ASSERT_EQ(c.sendQueue.back().data.size(), 22u);
+  EXPECT_EQ(Bytes(c.sendQueue.back().data.begin() + 16, c.sendQueue.back().data.end()),
+            (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0}));
+  WriteFile("Db/1000.ini", "[Contacts]\nSize=50\nDate=06.12.26 17:30\n");
+  SendListUpToDate(c);
+  const Bytes& f = c.sendQueue.back().data;
+  std::tm tm{};
+  tm.tm_mday = 6;
+  tm.tm_mon = 11;
+  tm.tm_year = 126;
+  tm.tm_hour = 17;
+  tm.tm_min = 30;
+  uint32_t expected = static_cast<uint32_t>(std::mktime(&tm));
+  EXPECT_EQ(uint32_t(f[16] | f[17] << 8 | f[18] << 16 | uint32_t(f[19]) << 24), expected);
+  EXPECT_EQ(Bytes(f.end() - 2, f.end()), (Bytes{0x32, 0}));
+}
+
+TEST_F(BosUnit, LocationInfoIsClippedTo108Bytes) {
+  ClientInfo& c = Session(1000);
+  Bytes body = {0, 5, 0, 200};
+  body.resize(4 + 200, 0xAB);
+  Receive(c, Snac(2, 4, body));
+  c.in.waitBytes = 0;
+  ReadFLAP(c);
+  EXPECT_EQ(GetBe16(c.clientCaps), 108);
+  EXPECT_EQ(c.clientCaps[2], 0xAB);
+  EXPECT_EQ(c.clientCaps[107], 0xAB);
+  EXPECT_EQ(c.clientCaps[108], 0);
+}
+
+}  // namespace
