@@ -14,6 +14,8 @@
 #include "server-core/server_host.h"
 #include "server-core/userdb.h"
 
+uint32_t AnsweredIdleSeconds = 60;
+
 namespace {
 
 constexpr uint32_t WM_IDLE_CHECK = plat::WM_USER + 20;
@@ -85,7 +87,7 @@ void HandleLoginFrame(AuthClient& c) {
   }
   QueueFrame(c, 4, accepted ? AcceptedReply(uin, cookie) : RefusedReply(uin));
   WriteLog("User auth OK", 7, c.addr.c_str(), c.UIN);
-  EventWindow->PostDelayed(kAnsweredIdleMs, WM_IDLE_CHECK, static_cast<uintptr_t>(c.ClnSocket),
+  EventWindow->PostDelayed(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, static_cast<uintptr_t>(c.ClnSocket),
                            static_cast<intptr_t>(c.in.length));
 }
 

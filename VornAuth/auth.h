@@ -14,8 +14,9 @@ struct AuthClient : FlapConn {
 
 constexpr size_t kCookieSize = 256;
 constexpr size_t kMaxPassword = 19;
-// An answered connection that the client keeps open is closed after this long.
-constexpr uint32_t kAnsweredIdleMs = 60000;
+// An answered connection that the client keeps open is closed after this many seconds
+// ([Main] Auth_IdleClose, default 60).
+extern uint32_t AnsweredIdleSeconds;
 
 // The published OSCAR roasting sequence, applied by XOR.
 std::string DeRoast(std::string_view roasted);

@@ -1,5 +1,6 @@
 #include "VornAuth/auth_config.h"
 
+#include "VornAuth/auth.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
 
@@ -15,6 +16,8 @@ void LoadAuthConfiguration() {
   WriteLog("%d", 11, "BOS port", 0, Cfg.BOS_Port);
   Cfg.BOS_IP = ReadIniString("Main", "BOS_IP", "127.0.0.1");
   WriteLog("%s", 11, "BOS IP", 0, Cfg.BOS_IP.c_str());
+  int32_t idle = ReadIniInt("Main", "Auth_IdleClose", "60");
+  AnsweredIdleSeconds = idle > 0 ? static_cast<uint32_t>(idle) : 60;
   int16_t level = static_cast<int16_t>(ReadIniInt("Main", "LogLevel", "8"));
   WriteLog("%d", 11, "LogLevel", 0, static_cast<int>(level));
   LogLevel = level;

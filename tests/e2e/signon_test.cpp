@@ -77,6 +77,21 @@ TEST_F(SignOn, WrongOrMissingPasswordIsRefusedAndEmptiesTheCookieFile) {
   EXPECT_TRUE(LogHas("VornAuth", "User pass not find"));
 }
 
+TEST(AuthIdle, AnsweredConnectionHeldOpenIsClosed) {
+  DataDir dir;
+  dir.WriteIni(0, "Auth_IdleClose=1\n");
+  dir.WriteUser(1000, "[Main]\nPass=secret\n");
+  ServerProcess auth;
+  ASSERT_TRUE(auth.Start("VornAuth", dir, dir.authPort));
+  OscarClient c;
+  ASSERT_TRUE(c.Connect(dir.authPort));
+  ASSERT_TRUE(c.ReadFrame());
+  c.SendFrame(1, Cat({Be32(1), Be16(1), Be16(4), Text("1000"), Be16(2), Be16(6), Roast("secret")}));
+  ASSERT_TRUE(c.ReadFrame());
+  EXPECT_TRUE(c.Quiet(500));
+  EXPECT_TRUE(c.WaitClosed(3000));
+}
+
 TEST_F(SignOn, MalformedLoginFramesAreRefused) {
   OscarClient c;
   for (const Bytes& body : {Cat({Be32(1), Be16(1), Be16(4), Text("1000")}),
