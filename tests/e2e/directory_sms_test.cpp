@@ -1,6 +1,9 @@
 // Meta requests end to end: a password change seen by VornAuth, and SMS sent as mail
 // through a real SMTP server.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include "tests/mail/mail_test_util.h"
 #include "tests/support/oscar_client.h"
@@ -100,6 +103,35 @@ TEST_F(MetaEndToEnd, SmsBecomesMailAndIsAnsweredAtOnce) {
   SendSms("12345", "no", "x");
   EXPECT_TRUE(user.Quiet(300));
   EXPECT_FALSE(smtp.NextRecord(mail, 300));
+}
+
+TEST_F(MetaEndToEnd, StopWaitsForAMailInFlight) {
+  std::atomic<bool> delivered{false};
+  FakeServer slow([&](int fd) {
+    usleep(800000);  // a slow relay: the stop arrives before the greeting
+    SendText(fd, "220 slow relay\r\n");
+    for (;;) {
+      std::string line = ReadLine(fd);
+      if (line.empty()) return;
+      if (line.rfind("DATA", 0) == 0) {
+        SendText(fd, "354 go ahead\r\n");
+        ReadUntil(fd, "\r\n.\r\n");
+        delivered = true;
+        SendText(fd, "250 queued\r\n");
+      } else if (line.rfind("QUIT", 0) == 0) {
+        SendText(fd, "221 bye\r\n");
+        return;
+      } else {
+        SendText(fd, "250 ok\r\n");
+      }
+    }
+  });
+  Start("[SendSetting]\nsms0=<sign>7</sign><to>%number%@a.test</to><subj>s</subj>\nsmtp_server=127.0.0.1\n"
+        "smtp_port=" + std::to_string(slow.Port()) + "\nsmtp_from=gw@vorn.test\n");
+  SendSms("7123", "yes", "in flight");
+  ASSERT_TRUE(user.WaitSnac(0x0015, 0x0003));
+  EXPECT_EQ(bos.Stop(10000), 0);
+  EXPECT_TRUE(delivered);
 }
 
 }  // namespace
