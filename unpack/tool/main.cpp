@@ -1,0 +1,126 @@
+// unpack: lists, tests or extracts a cabinet from the shell.
+//   unpack l <cabinet>           list the files
+//   unpack t <cabinet>           extract into a private temporary folder and discard
+//   unpack x <cabinet> [folder]  extract into folder (default: the current one)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "unpack/tool/safe_path.h"
+#include "unpack/unpack.h"
+
+namespace {
+
+enum class Mode { List, Test, Extract };
+
+Mode g_mode = Mode::List;
+std::string g_root;
+unsigned g_files = 0;
+unsigned g_skipped = 0;
+
+void PrintName(const char* name) {
+  std::fwrite(name, 1, std::strlen(name), stdout);
+  std::fputc('\n', stdout);
+}
+
+void PrintEntry(const UnpackFileRecord& f) {
+  const unsigned date = f.dateTime >> 16;
+  const unsigned time = f.dateTime & 0xFFFF;
+  std::printf("%10u  %04u-%02u-%02u %02u:%02u:%02u  ", f.size, 1980 + (date >> 9), (date >> 5) & 0x0F,
+              date & 0x1F, time >> 11, (time >> 5) & 0x3F, (time & 0x1F) * 2);
+  PrintName(f.name);
+}
+
+bool SetTarget(UnpackFileRecord& f, const std::string& target) {
+  if (target.size() >= sizeof f.targetPath) {
+    std::fputs("skipped, path too long: ", stderr);
+    std::fputs(f.name, stderr);
+    std::fputc('\n', stderr);
+    ++g_skipped;
+    return false;
+  }
+  unlink(target.c_str());  // a fresh file, not an overwrite that keeps an old tail
+  std::memcpy(f.targetPath, target.c_str(), target.size() + 1);
+  return true;
+}
+
+int32_t BeforeFile(UnpackFileRecord& f) {
+  if (g_mode == Mode::List) {
+    PrintEntry(f);
+    return 0;
+  }
+  if (g_mode == Mode::Test) return SetTarget(f, g_root + "/file") ? 1 : 0;
+  const std::string relative = unpack_tool::SafeRelativePath(f.name);
+  if (!unpack_tool::MakeParents(g_root, relative)) return 0;
+  return SetTarget(f, g_root + "/" + relative) ? 1 : 0;
+}
+
+int32_t Callback(int32_t code, void* record) {
+  if (code == UNPACK_BEFORE_FILE) return BeforeFile(*static_cast<UnpackFileRecord*>(record));
+  if (code == UNPACK_AFTER_FILE) {
+    const auto& f = *static_cast<UnpackFileRecord*>(record);
+    ++g_files;
+    if (g_mode == Mode::Test) {
+      unlink(f.targetPath);
+      std::fputs("OK  ", stdout);
+    }
+    PrintName(g_mode == Mode::Test ? f.name : f.targetPath);
+  }
+  return 0;
+}
+
+int Usage(const char* self) {
+  std::fprintf(stderr, "usage: %s l|t|x <cabinet> [folder]\n", self);
+  return 2;
+}
+
+bool ParseMode(const char* word) {
+  const std::string w = word;
+  if (w == "l" || w == "list") g_mode = Mode::List;
+  else if (w == "t" || w == "test") g_mode = Mode::Test;
+  else if (w == "x" || w == "extract") g_mode = Mode::Extract;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 4 || !ParseMode(argv[1]) || (argc == 4 && g_mode != Mode::Extract)) {
+    return Usage(argv[0]);
+  }
+  if (g_mode == Mode::Extract) {
+    g_root = argc == 4 ? argv[3] : ".";
+    if (mkdir(g_root.c_str(), 0777) != 0 && errno != EEXIST) {
+      std::perror(g_root.c_str());
+      return 1;
+    }
+  }
+  char scratch[] = "/tmp/unpack-test-XXXXXX";
+  if (g_mode == Mode::Test) {
+    if (mkdtemp(scratch) == nullptr) {
+      std::perror("mkdtemp");
+      return 1;
+    }
+    g_root = scratch;
+  }
+  const bool ok = Open(argv[2]) == 1 && Enumerate(Callback) == 1;
+  Close();
+  if (g_mode == Mode::Test) {
+    unlink((g_root + "/file").c_str());
+    rmdir(g_root.c_str());
+  }
+  if (!ok) {
+    std::fputs("failed: ", stderr);
+    std::fputs(argv[2], stderr);
+    std::fputc('\n', stderr);
+    return 1;
+  }
+  if (g_mode != Mode::List) std::printf("%u file(s)\n", g_files);
+  return g_skipped == 0 ? 0 : 1;
+}
