@@ -109,18 +109,12 @@ const std::map<Key, Handler>& DispatchTable() {
 }
 
 void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
-  const char* a = c.addr.c_str();
-  switch (family) {
-    case 0x01: WriteLog("Not supported SNAC(0x01,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x02: WriteLog("Not supported SNAC(0x02,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x03: WriteLog("Not supported SNAC(0x03,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x04: WriteLog("Not supported SNAC(0x04,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x09: WriteLog("Not supported SNAC(0x09,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x13: WriteLog("Not supported SNAC(0x13,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x15: WriteLog("Not supported SNAC(0x15,0x%x)", 7, a, c.UIN, subtype); break;
-    case 0x17: WriteLog("Not supported SNAC(0x17,0x%x)", 7, a, c.UIN, subtype); break;
-    default: WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, a, c.UIN, family, subtype); break;
-  }
+  // Families the server knows get a line naming the family; all others the family line.
+  constexpr uint16_t kKnown[] = {0x01, 0x02, 0x03, 0x04, 0x09, 0x13, 0x15, 0x17};
+  if (std::find(std::begin(kKnown), std::end(kKnown), family) != std::end(kKnown))
+    WriteLog("Not supported SNAC(0x%02x,0x%x)", 7, c.addr.c_str(), c.UIN, family, subtype);
+  else
+    WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, c.addr.c_str(), c.UIN, family, subtype);
 }
 
 // A frame from a connection that has not logged in: a command client's message or status

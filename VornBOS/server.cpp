@@ -19,7 +19,6 @@ namespace {
 
 plat::Socket listenSocket = -1;
 
-const FlapDumpTitles kDumpTitles{"Recive head", "Recive FLAP"};
 
 // Logs the frame being received after a handler failure, whatever the log level.
 void DumpReceiveFrame(const ClientInfo& c, bool logMissing) {
@@ -39,12 +38,6 @@ void Guarded(const char* firstLine, intptr_t firstArg, const char* secondLine, p
              ClientInfo** found, void (*dump)(const ClientInfo&), F&& body) {
   try {
     body();
-  } catch (const std::exception&) {
-    WriteLog(firstLine, 11, "", 0, static_cast<int>(firstArg));
-    if (*found) {
-      WriteLog(secondLine, 11, "", 0, s);
-      if (dump) dump(**found);
-    }
   } catch (...) {
     WriteLog(firstLine, 11, "", 0, static_cast<int>(firstArg));
     if (*found) {
