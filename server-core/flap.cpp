@@ -1,5 +1,6 @@
 #include "server-core/flap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -110,10 +111,11 @@ uint16_t NextSeq(FlapConn& c) { return static_cast<uint16_t>(c.Seq++); }
 
 void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
   if (c.ClnSocket < 0) return;
-  size_t dataLen = GetBe16(frame + 4);
+  size_t dataLen = std::min<size_t>(GetBe16(frame + 4), 0xFFFF - kFlapHeader);
   FlapFrame& f = NewSendFrame(c, frame[1], dataLen);
   std::copy(frame + kFlapHeader, frame + kFlapHeader + dataLen, f.data.begin() + kFlapHeader);
-  if (f.length >= 15) std::copy(reqId, reqId + 4, f.data.begin() + 12);
+  // The request id fills bytes 12 to 15, so the frame must hold all four.
+  if (f.length >= 16) std::copy(reqId, reqId + 4, f.data.begin() + 12);
   PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
 }
 

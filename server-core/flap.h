@@ -88,7 +88,7 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame);
 uint16_t NextSeq(FlapConn& c);
 
 // Queues a copy of a ready-made frame (header and data) with the next sequence number and,
-// for frames of 15 bytes or more, the given SNAC request id.
+// for frames long enough to hold one, the given SNAC request id.
 void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]);
 void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]);
 

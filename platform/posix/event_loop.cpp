@@ -97,6 +97,7 @@ bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
   st.used = true;
   st.msg = msg;
   st.events = events;
+  if (events & FD_ACCEPT) st.listening = true;
   int flags = fcntl(s, F_GETFL, 0);
   fcntl(s, F_SETFL, flags | O_NONBLOCK);
   epoll_event ev{};

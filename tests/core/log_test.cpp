@@ -1,0 +1,271 @@
+// The daily log file: line layout, level filtering, file naming and the hex dump.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+#include <thread>
+
+#include "platform/clock.h"
+#include "server-core/log.h"
+#include "tests/core/core_util.h"
+
+namespace {
+
+std::string Strftime(const char* fmt, const std::tm& tm) {
+  char buf[64];
+  std::strftime(buf, sizeof buf, fmt, &tm);
+  return buf;
+}
+
+// True when text matches pattern, where '9' in the pattern stands for any digit.
+bool MatchesDigits(const std::string& text, const std::string& pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool ok = pattern[i] == '9' ? text[i] >= '0' && text[i] <= '9' : text[i] == pattern[i];
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = LogLevel.load();
+    CloseLog();
+    SetLogFile("VornBOS", dir_.path());
+    LogLevel = 8;
+    before_ = plat::LocalTimeNow();
+  }
+  void TearDown() override {
+    CloseLog();
+    SetLogFile("VornBOS", "./");
+    LogLevel = saved_;
+  }
+  // Today's log file; a test that runs across midnight may find yesterday's name instead.
+  std::string LogPath() const {
+    std::string today = dir_.path() + Strftime("VornBOS.%d.%m.%y.log", plat::LocalTimeNow());
+    std::string started = dir_.path() + Strftime("VornBOS.%d.%m.%y.log", before_);
+    return ReadWholeFile(today).empty() ? started : today;
+  }
+  std::string Log() const { return ReadWholeFile(LogPath()); }
+  std::vector<std::string> Lines() const { return SplitLines(Log()); }
+  // The line without its time stamp, after checking that the stamp is "DD.MM.YY HH-MM ".
+  std::string Body(const std::string& line) const {
+    EXPECT_TRUE(MatchesDigits(line.substr(0, 15), "99.99.99 99-99 ")) << line;
+    std::string s = line.substr(0, 15);
+    std::string a = Strftime("%d.%m.%y %H-%M ", before_);
+    std::string b = Strftime("%d.%m.%y %H-%M ", plat::LocalTimeNow());
+    EXPECT_TRUE(s == a || s == b) << "stamp '" << s << "' expected '" << a << "'";
+    return line.size() >= 15 ? line.substr(15) : std::string();
+  }
+
+  TempDir dir_;
+  int16_t saved_ = 0;
+  std::tm before_{};
+};
+
+TEST_F(LogTest, LineLayoutWithNameAndNumberColumns) {
+  WriteLog("Connect", 9, "192.168.0.5", 123456);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Body(lines[0]), "   192.168.0.5   123456 - Connect");
+}
+
+TEST_F(LogTest, FileIsNamedForTodayInDataPath) {
+  WriteLog("x", 11, "", 0);
+  std::string name = Strftime("VornBOS.%d.%m.%y.log", before_);
+  std::string later = Strftime("VornBOS.%d.%m.%y.log", plat::LocalTimeNow());
+  auto entries = DirEntries(dir_.path());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0] == name || entries[0] == later) << entries[0];
+  EXPECT_TRUE(MatchesDigits(entries[0], "VornBOS.99.99.99.log"));
+}
+
+TEST_F(LogTest, NumberZeroLeavesEightSpacesAndArgumentsAreFormatted) {
+  WriteLog("a=%d b=%s c=%x", 11, "", 0, -3, "text", 255u);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Body(lines[0]), std::string(14, ' ') + " " + std::string(8, ' ') + " - a=-3 b=text c=ff");
+}
+
+TEST_F(LogTest, LongNameIsWrittenWholeAndShiftsTheLine) {
+  WriteLog("Text", 11, "a-name-longer-than-14", 7);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Body(lines[0]), "a-name-longer-than-14 " + std::string(7, ' ') + "7 - Text");
+}
+
+TEST_F(LogTest, LargeNumbersFillTheColumn) {
+  WriteLog("T", 11, "User dir", 4294967295u);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Body(lines[0]), "      User dir 4294967295 - T");
+}
+
+TEST_F(LogTest, LevelEightWritesNineButNotSeven) {
+  LogLevel = 8;
+  WriteLog("nine", 9, "", 0);
+  WriteLog("seven", 7, "", 0);
+  WriteLog("eight", 8, "", 0);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("nine"), std::string::npos);
+  EXPECT_NE(lines[1].find("eight"), std::string::npos);
+}
+
+TEST_F(LogTest, LevelTwelveWritesNothing) {
+  LogLevel = 12;
+  WriteLog("error", 11, "", 0);
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(LogTest, NegativeLevelWritesAllLinesButNoDump) {
+  LogLevel = -1;
+  WriteLog("noise", 0, "", 0);
+  WriteLog("minus", -1, "", 0);
+  const uint8_t bytes[4] = {1, 2, 3, 4};
+  HexDump(bytes, sizeof bytes, "Recive head");
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Log().find("Recive head"), std::string::npos);
+}
+
+TEST_F(LogTest, LevelZeroWritesLinesAndDumps) {
+  LogLevel = 0;
+  WriteLog("line", 0, "", 0);
+  const uint8_t bytes[4] = {0x2A, 0x02, 'A', 0x7F};
+  HexDump(bytes, sizeof bytes, "Recive head");
+  HexDump(bytes, 2, "");
+  std::string log = Log();
+  std::string firstDump = "Recive head" + FormatHexDump(bytes, 4) + "\n";
+  std::string secondDump = FormatHexDump(bytes, 2) + "\n";
+  size_t at = log.find('\n');
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(log.substr(at + 1), firstDump + secondDump);
+}
+
+TEST_F(LogTest, DumpWithoutOpenFileIsDropped) {
+  LogLevel = 0;
+  const uint8_t bytes[2] = {1, 2};
+  HexDump(bytes, 2, "Send head");
+  EXPECT_TRUE(DirEntries(dir_.path()).empty());
+}
+
+TEST_F(LogTest, UnwritableFolderLosesLinesSilentlyAndRetries) {
+  CloseLog();
+  SetLogFile("VornBOS", dir_.path() + "missing/");
+  WriteLog("lost", 11, "", 0);
+  SetLogFile("VornBOS", dir_.path());
+  WriteLog("kept", 11, "", 0);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("kept"), std::string::npos);
+}
+
+TEST_F(LogTest, LinesFromSeveralThreadsStayWhole) {
+  const int kThreads = 4, kLines = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) WriteLog("thread %d line %d end", 11, "worker", 42, t, i);
+    });
+  for (auto& th : threads) th.join();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  std::vector<int> perThread(kThreads, 0);
+  for (const auto& l : lines) {
+    int t = -1, i = -1;
+    char end[8] = "";
+    std::string body = l.size() > 15 ? l.substr(15) : "";
+    ASSERT_TRUE(MatchesDigits(l.substr(0, 15), "99.99.99 99-99 ")) << l;
+    ASSERT_EQ(std::sscanf(body.c_str(), "        worker       42 - thread %d line %d %3s", &t, &i, end), 3) << l;
+    ASSERT_EQ(body, "        worker       42 - thread " + std::to_string(t) + " line " + std::to_string(i) + " end");
+    ASSERT_TRUE(t >= 0 && t < kThreads) << l;
+    EXPECT_EQ(i, perThread[t]++) << "each thread's lines in order";
+  }
+}
+
+// --- dump layout ---
+
+std::vector<uint8_t> Letters(size_t n) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>('A' + i % 26);
+  return v;
+}
+
+TEST(HexDumpLayoutTest, SixteenBytesAreOneFullLine) {
+  auto d = Letters(16);
+  EXPECT_EQ(FormatHexDump(d.data(), d.size()),
+            "\n0000: 41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50 ABCDEFGHIJKLMNOP\n");
+}
+
+TEST(HexDumpLayoutTest, SeventeenBytesPadTheSecondLine) {
+  auto d = Letters(17);
+  EXPECT_EQ(FormatHexDump(d.data(), d.size()),
+            "\n0000: 41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50 ABCDEFGHIJKLMNOP"
+            "\n0010: 51 " + std::string(1 + 15 * 3, ' ') + "Q\n");
+}
+
+TEST(HexDumpLayoutTest, NineBytesLineUpWithFullLines) {
+  auto d = Letters(9);
+  std::string full = FormatHexDump(Letters(16).data(), 16);
+  std::string nine = FormatHexDump(d.data(), d.size());
+  EXPECT_EQ(nine, "\n0000: 41 42 43 44 45 46 47 48  49 " + std::string(7 * 3, ' ') + "ABCDEFGHI\n");
+  EXPECT_EQ(full.find("ABC"), 56u);
+  EXPECT_EQ(nine.find("ABC"), 56u) << "text column";
+}
+
+TEST(HexDumpLayoutTest, EightBytesGetTheMiddleSpaceAndThePadSpace) {
+  // Eight bytes or fewer: one space for the missing middle, then three per missing byte.
+  auto d = Letters(8);
+  EXPECT_EQ(FormatHexDump(d.data(), d.size()),
+            "\n0000: 41 42 43 44 45 46 47 48  " + std::string(1 + 8 * 3, ' ') + "ABCDEFGH\n");
+}
+
+TEST(HexDumpLayoutTest, ZeroBytesGiveAnEmptyPaddedLine) {
+  EXPECT_EQ(FormatHexDump(nullptr, 0), "\n0000: " + std::string(1 + 16 * 3, ' ') + "\n");
+}
+
+TEST(HexDumpLayoutTest, TextColumnShowsPrintableAndHighBytes) {
+  const uint8_t d[16] = {0x00, 0x09, 0x1F, 0x20, 0x41, 0x7E, 0x7F, 0x80,
+                         0xC0, 0xFF, 0x0A, 0x0D, 0x30, 0x71, 0x70, 0x6F};
+  std::string out = FormatHexDump(d, sizeof d);
+  std::string text = out.substr(out.size() - 17, 16);
+  EXPECT_EQ(text, std::string("... A~\x7F\x80\xC0\xFF..0qpo"));
+  EXPECT_EQ(out.substr(0, 56),
+            "\n0000: 00 09 1F 20 41 7E 7F 80  C0 FF 0A 0D 30 71 70 6F ");
+}
+
+TEST(HexDumpLayoutTest, LongRangeIsCutAtEightKilobytes) {
+  std::vector<uint8_t> d(10000);
+  for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i);
+  std::string out = FormatHexDump(d.data(), d.size());
+  ASSERT_GE(out.size(), 5u);
+  EXPECT_EQ(out.substr(out.size() - 4), "...\n");
+  EXPECT_EQ(out.substr(out.size() - 7), "FF ...\n") << "the last byte shown is byte 8191";
+  EXPECT_NE(out.find("\n1FF0: F0 F1"), std::string::npos);
+  EXPECT_EQ(out.find("\n2000: "), std::string::npos);
+  // 512 lines: 511 full lines with their text, the last one cut before its text.
+  size_t lines = 0;
+  for (char c : out) lines += c == '\n';
+  EXPECT_EQ(lines, 513u);
+  // Every line but the last has the same length as a full line.
+  EXPECT_EQ(out.find("\n0010: "), 1u + 6 + 16 * 3 + 1 + 16);
+}
+
+TEST(HexDumpLayoutTest, ExactlyEightKilobytesIsNotCut) {
+  std::vector<uint8_t> d(0x2000, 'z');
+  std::string out = FormatHexDump(d.data(), d.size());
+  EXPECT_EQ(out.substr(out.size() - 18), " zzzzzzzzzzzzzzzz\n");
+  EXPECT_EQ(out.find("..."), std::string::npos);
+}
+
+}  // namespace
