@@ -15,7 +15,8 @@ bool ResolveHostV4(const std::string& host, uint32_t& addrNet);
 // Service name ("smtp", "http") to a TCP port in host order.
 bool ResolveServicePort(const std::string& name, uint16_t& port);
 
-// Connects a blocking socket; timeoutMs < 0 waits as long as the system does.
+// Connects a blocking socket; timeoutMs < 0 waits as long as the system does. With a
+// time-out, later sends also give up after that long.
 Socket TcpConnect(uint32_t addrNet, uint16_t port, int timeoutMs, int& err);
 // Sends everything or fails; returns bytes sent or -1 with err set.
 long SendAll(Socket s, const void* data, size_t len, int& err);

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,6 +82,9 @@ Socket TcpConnect(uint32_t addrNet, uint16_t port, int timeoutMs, int& err) {
     return kInvalidSocket;
   }
   fcntl(s, F_SETFL, flags);
+  // A peer that stops reading cannot hold a send longer than the connect time-out.
+  timeval tv{timeoutMs / 1000, static_cast<suseconds_t>((timeoutMs % 1000) * 1000)};
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   return s;
 }
 
