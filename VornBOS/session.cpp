@@ -68,6 +68,8 @@ ClientInfo* FindByUin(uint32_t uin) {
   return it == byUin.end() || it->second.empty() ? nullptr : it->second.back();
 }
 
+ClientInfo* FindUser(uint32_t uin) { return uin != 0 ? FindByUin(uin) : nullptr; }
+
 void SetSessionUin(ClientInfo& c, uint32_t uin) {
   if (c.UIN == uin) return;
   UnindexUin(c);

@@ -37,6 +37,9 @@ void DestroySession(ClientInfo& c);
 ClientInfo* FindBySocket(plat::Socket s);
 // The newest session carrying the UIN.
 ClientInfo* FindByUin(uint32_t uin);
+// FindByUin for a number parsed from a request: 0 names nobody, so it never finds a
+// connection that has not logged in.
+ClientInfo* FindUser(uint32_t uin);
 // Gives the session a UIN, keeping the lookup index in step.
 void SetSessionUin(ClientInfo& c, uint32_t uin);
 

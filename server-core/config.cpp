@@ -44,7 +44,7 @@ namespace {
 void LoadLists(const ConfigTables& tables) {
   for (int i = 0;; ++i) {
     std::string value = ReadIniString("Lists", std::to_string(i).c_str(), "-");
-    if (value.empty() || value[0] == '-') break;
+    if (value.starts_with('-')) break;
     uint32_t n = static_cast<uint32_t>(plat::AtoI(value));
     if (n == Cfg.SendAll)
       WriteLog("Error in send-list=%d. ID = \"SendAll\"", 11, "", 0, n);
@@ -60,7 +60,7 @@ void LoadSmsRoutes(const ConfigTables& tables) {
   for (int i = 0;; ++i) {
     std::string key = "sms" + std::to_string(i);
     std::string value = ReadIniString("SendSetting", key.c_str(), "-");
-    if (value.empty() || value[0] == '-') break;
+    if (value.starts_with('-')) break;
     if (tables.addSmsRoute) tables.addSmsRoute(value);
   }
 }

@@ -49,8 +49,8 @@ std::vector<uint32_t> ReadMemberList(uint32_t uin) {
   std::vector<uint32_t> out;
   for (int i = 0;; ++i) {
     std::string v = ReadUserString(uin, "List", std::to_string(i).c_str(), "-", 300);
-    if (v.empty() || v[0] == '-') break;
-    out.push_back(static_cast<uint32_t>(plat::AtoI(v)));
+    if (v.starts_with('-')) break;
+    out.push_back(LeadingNumber(v));
   }
   return out;
 }

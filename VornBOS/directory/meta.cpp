@@ -83,7 +83,8 @@ WireWriter StartMetaFrame(uint16_t replyType) {
 
 void FinishMetaReply(const MetaRequest& req, std::vector<uint8_t> frame) {
   ClientInfo& c = req.client;
-  if (frame.size() < 28 || frame.size() > 0xFFFF) {
+  // The stamped fields run up to byte 29.
+  if (frame.size() < 30 || frame.size() > 0xFFFF) {
     WriteLog("Bad meta flap", 11, c.addr.c_str(), c.UIN);
     return;
   }

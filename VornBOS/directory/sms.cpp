@@ -21,10 +21,17 @@ constexpr int kMailTimeoutSeconds = 30;
 
 std::vector<SmsRoute> routes;
 
-// Mail threads still running; the stop waits for them.
-std::mutex mailLock;
-std::condition_variable mailDone;
-int mailThreads = 0;
+// Mail threads still running; the stop waits for them. The state is never freed, so a
+// thread that outlasts the wait at shutdown still finds it.
+struct MailThreads {
+  std::mutex lock;
+  std::condition_variable done;
+  int running = 0;
+};
+MailThreads& Mail() {
+  static MailThreads* state = new MailThreads;
+  return *state;
+}
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return std::tolower(ch); });
@@ -72,15 +79,16 @@ void SendSmsReply(const MetaRequest& req, const std::string& response) {
 }
 
 void StartMailThread(std::unique_ptr<MailMessage> msg) {
+  MailThreads& mail = Mail();
   {
-    std::lock_guard<std::mutex> g(mailLock);
-    ++mailThreads;
+    std::lock_guard<std::mutex> g(mail.lock);
+    ++mail.running;
   }
-  std::thread([m = std::move(msg), ini = Cfg.iniFile]() mutable {
+  std::thread([m = std::move(msg), ini = Cfg.iniFile, &mail]() mutable {
     SendSmsMail(std::move(m), ini);
-    std::lock_guard<std::mutex> g(mailLock);
-    --mailThreads;
-    mailDone.notify_all();
+    std::lock_guard<std::mutex> g(mail.lock);
+    --mail.running;
+    mail.done.notify_all();
   }).detach();
 }
 
@@ -157,6 +165,7 @@ void SendSmsMail(std::unique_ptr<MailMessage> message, const std::string& ini) {
 }
 
 void WaitForMailThreads() {
-  std::unique_lock<std::mutex> g(mailLock);
-  mailDone.wait_for(g, std::chrono::seconds(kMailTimeoutSeconds), [] { return mailThreads == 0; });
+  MailThreads& mail = Mail();
+  std::unique_lock<std::mutex> g(mail.lock);
+  mail.done.wait_for(g, std::chrono::seconds(kMailTimeoutSeconds), [&] { return mail.running == 0; });
 }

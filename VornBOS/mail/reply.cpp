@@ -13,6 +13,12 @@ int ReplyCode(const std::string& line) {
 
 int ReplyReader::Code() const { return ReplyCode(line_); }
 
+std::string ReplyReader::Unfinished() const {
+  if (current_.empty()) return line_;
+  if (current_.back() == '\r') return current_.substr(0, current_.size() - 1);
+  return current_;
+}
+
 bool ReplyReader::Feed(const char* data, size_t len) {
   for (size_t i = 0; i < len && !done_; ++i) {
     any_ = true;

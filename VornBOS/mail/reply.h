@@ -18,6 +18,9 @@ class ReplyReader {
   const std::string& Line() const { return line_; }
   // The three-digit code of that line, 0 when it does not start with three digits.
   int Code() const;
+  // What a reply that never ended left: the unfinished line when there is one, else the
+  // last complete line.
+  std::string Unfinished() const;
   // Something arrived at all.
   bool Any() const { return any_; }
 

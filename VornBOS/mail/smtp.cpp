@@ -25,6 +25,9 @@ bool IsSocketCreationError(int err) {
          err == EAFNOSUPPORT || err == EPROTONOSUPPORT;
 }
 
+// A failed step's result: a reply without a code gives 0, which must not read as success.
+int FailureCode(int code) { return code > 0 ? code : -1; }
+
 // The time-out in milliseconds, kept to a day so that no wait overflows.
 int TimeoutMs(int seconds) { return std::clamp(seconds, 0, 86400) * 1000; }
 
@@ -139,12 +142,14 @@ int CSmtp::ReadReply(const std::string& command) {
       reply.Feed(buf, static_cast<size_t>(n));
     }
   }
-  lastReply_ = reply.Line();
-  if (!reply.Done()) {
+  // A reply cut short by the time-out or a closed connection still counts with what
+  // arrived of it; only a reply of which nothing came is an error.
+  lastReply_ = reply.Done() ? reply.Line() : reply.Unfinished();
+  if (!reply.Any()) {
     MailLog("SMTO: Error in SendCmd");
     return -1;
   }
-  int code = reply.Code();
+  int code = ReplyCode(lastReply_);
   OnReply(command, code, lastReply_);
   return code;
 }
@@ -215,6 +220,7 @@ int CSmtp::SendMail(const MailMessage& msg) {
     code = SendCmd(mailFrom);
   }
   if (code != 250) {
+    code = FailureCode(code);
     OnError(code, lastReply_);
     return code;
   }
@@ -231,16 +237,19 @@ int CSmtp::SendMail(const MailMessage& msg) {
       OnWarning(code, lastReply_);
   }
   if (accepted == 0) {
+    code = FailureCode(code);
     OnError(code, lastReply_);
     return ResetTransaction(code);
   }
   code = SendCmd("DATA\r\n");
   if (code != 354) {
+    code = FailureCode(code);
     OnError(code, lastReply_);
     return ResetTransaction(code);
   }
   code = SendCmd(BuildMimeContent(msg) + "\r\n.\r\n");
   if (code != 250) {
+    code = FailureCode(code);
     OnError(code, lastReply_);
     return code;
   }

@@ -32,7 +32,8 @@ class CSmtp {
   // greeting and sends HELO. True when connected and greeted.
   bool ConnectServer(const std::string& server);
   // Sends the command (nothing when empty: reads the greeting) and reads the whole
-  // reply. Returns its three-digit code, or -1 on a send failure or no reply in time.
+  // reply. Returns its three-digit code (0 for a line without one), or -1 on a send
+  // failure or when nothing of a reply came in time; a reply cut short counts as read.
   int SendCmd(const std::string& command);
   // One mail transaction. 0 on success, otherwise the failing reply code or -1.
   int SendMail(const MailMessage& msg);

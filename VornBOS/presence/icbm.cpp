@@ -15,24 +15,38 @@ uint32_t DecimalPrefix(std::string_view text) {
 
 namespace {
 
-// Channel 1: 05 01, capability length, one capability byte, 01 01, fragment length,
-// character set and subset, then the text (fragment length - 4 bytes).
+// Channel 1: fragment 05 01 (capabilities, with its length), then fragment 01 01 whose
+// length covers the character set and subset (4 bytes) and the text.
 void LocateChannel1Text(IcbmMessage& m) {
-  if (m.tlvLen < 13) return;
-  size_t frag = GetBe16(m.snac + m.tlvPos + 11);
-  if (frag < 4 || 13 + (frag - 4) > m.tlvLen) return;
+  WireReader r(m.snac + m.tlvPos + 4, m.tlvLen);
+  if (r.u8() != 0x05 || r.u8() != 0x01) return;
+  r.skip(r.be16());
+  if (r.u8() != 0x01 || r.u8() != 0x01) return;
+  size_t lenPos = r.pos();
+  size_t frag = r.be16();
+  if (!r.ok()) return;
+  if (frag < 4 || !r.has(frag)) {
+    m.textOverrun = true;
+    return;
+  }
   m.hasText = true;
-  m.textPos = m.tlvPos + 17;
+  m.textLenPos = m.tlvPos + 4 + lenPos;
+  m.textPos = m.textLenPos + 6;
   m.textLen = frag - 4;
 }
 
 // Channels 2 and 4: sender UIN, type, flags, text length (with NUL, little-endian), text.
 void LocateInnerText(IcbmMessage& m) {
-  if (m.tlvLen < 8) return;
-  const uint8_t* p = m.snac + m.tlvPos + 4;
-  size_t n = static_cast<size_t>(p[6] | (p[7] << 8));
-  if (n == 0 || 8 + n > m.tlvLen) return;
+  WireReader r(m.snac + m.tlvPos + 4, m.tlvLen);
+  r.skip(6);
+  size_t n = r.le16();
+  if (!r.ok()) return;
+  if (n == 0 || !r.has(n)) {
+    m.textOverrun = n != 0;
+    return;
+  }
   m.hasText = true;
+  m.textLenPos = m.tlvPos + 10;
   m.textPos = m.tlvPos + 12;
   m.textLen = n - 1;
 }
@@ -54,9 +68,11 @@ bool ParseIcbm(const uint8_t* snac, size_t len, IcbmMessage& m) {
   m.tlvPos = 21 + m.tl;
   if (m.channel == 1)
     LocateChannel1Text(m);
-  else
+  else if (m.channel == 2 || m.channel == 4)
     LocateInnerText(m);
-  return true;
+  // Advanced (channel 2) messages from clients carry another layout; only the plain
+  // channels are refused for a text that runs past the message.
+  return !(m.textOverrun && m.channel != 2);
 }
 
 bool IcbmInnerHeader(const IcbmMessage& m, uint32_t& senderUin, uint16_t& typeAndFlags) {

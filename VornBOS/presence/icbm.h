@@ -15,11 +15,13 @@ struct IcbmMessage {
   size_t tlvLen = 0;        // its value length n
   // The message text inside the first TLV, when the channel's layout holds one.
   bool hasText = false;
+  bool textOverrun = false;  // the announced text runs past the first TLV
+  size_t textLenPos = 0;     // offset of the text length field
   size_t textPos = 0;
-  size_t textLen = 0;       // without the terminating NUL
+  size_t textLen = 0;        // without the terminating NUL
 };
 
-// False when the recipient text or the first TLV runs past the SNAC.
+// False when the recipient text, the first TLV or the announced text runs past the SNAC.
 bool ParseIcbm(const uint8_t* snac, size_t len, IcbmMessage& m);
 
 // Channel 2/4 inner fields: sender UIN and type + flags * 256 (needs 8 value bytes).

@@ -8,11 +8,19 @@
 
 namespace {
 
+// Frames built from a client's SNAC must fit the 16-bit FLAP length.
+constexpr size_t kMaxFrame = 0xFFFF;
+
+void BadSnac(ClientInfo& c, size_t len) {
+  WriteLog("Bad message SNAC from %d. Size=%d", 11, c.addr.c_str(), c.UIN, c.UIN, static_cast<int>(len));
+}
+
 bool ParseOrDrop(ClientInfo& c, IcbmMessage& m) {
   if (ParseIcbm(c.in.data.data(), c.in.length, m)) return true;
-  WriteLog("Bad message SNAC from %d. Size=%d", 11, c.addr.c_str(), c.UIN, c.UIN, c.in.length);
+  BadSnac(c, c.in.length);
   return false;
 }
+
 
 // The first TLV of the message as it is passed on. A relayed message (from another number
 // than the sender's) gets the sender's relay text in front of its text and, outside channel 1,
@@ -23,9 +31,11 @@ std::vector<uint8_t> MessageTlv(ClientInfo& sender, const IcbmMessage& m, uint32
   if (from != sender.UIN) {
     const std::string& relay = RenderRelayText(sender);
     uint16_t t = static_cast<uint16_t>(relay.size());
-    if (m.channel == 1 && v.size() >= 13) {
-      PutBe16(&v[7], static_cast<uint16_t>(GetBe16(&v[7]) + t));
-      v.insert(v.begin() + 13, relay.begin(), relay.end());
+    size_t base = m.tlvPos + 4;
+    if (m.channel == 1 && m.hasText) {
+      size_t lenAt = m.textLenPos - base;
+      PutBe16(&v[lenAt], static_cast<uint16_t>(GetBe16(&v[lenAt]) + t));
+      v.insert(v.begin() + static_cast<long>(m.textPos - base), relay.begin(), relay.end());
     } else if (m.channel != 1 && v.size() >= 8) {
       for (int i = 0; i < 4; ++i) v[i] = static_cast<uint8_t>(from >> (8 * i));
       uint16_t n = static_cast<uint16_t>((v[6] | (v[7] << 8)) + t);
@@ -39,9 +49,11 @@ std::vector<uint8_t> MessageTlv(ClientInfo& sender, const IcbmMessage& m, uint32
   return std::move(w.buffer());
 }
 
-// The incoming-message frame (SNAC 0x04/0x07) for a recipient, numbered with the sender's counter.
+// The incoming-message frame (SNAC 0x04/0x07) for a recipient, numbered with the sender's
+// counter; empty when it would not fit in one frame.
 std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage& m, uint32_t from) {
   std::vector<uint8_t> tlv = MessageTlv(sender, m, from);
+  if (tlv.size() > kMaxFrame - 80) return {};
   WireWriter w(80 + tlv.size());
   sender.Seq += 1;
   w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(sender.Seq)).be16(0);
@@ -55,10 +67,16 @@ std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage&
   return std::move(w.buffer());
 }
 
+void QueueMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
+  std::vector<uint8_t> frame = IncomingMessageFrame(sender, m, from);
+  if (frame.empty()) return BadSnac(sender, m.len);
+  QueueRawFrame(recipient, std::move(frame));
+}
+
 void DeliverParsed(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
   WriteLog("Send fast msg from %d to %d.Szie=%d", 9, sender.addr.c_str(), sender.UIN, from, recipient.UIN,
            static_cast<int>(m.len));
-  QueueRawFrame(recipient, IncomingMessageFrame(sender, m, from));
+  QueueMessage(sender, m, recipient, from);
 }
 
 // Channels 2 and 4 carry the sender's number and the message type inside; both are checked.
@@ -66,8 +84,7 @@ bool InnerFieldsAccepted(ClientInfo& sender, const IcbmMessage& m) {
   uint32_t inner = 0;
   uint16_t type = 0;
   if (!IcbmInnerHeader(m, inner, type)) {
-    WriteLog("Bad message SNAC from %d. Size=%d", 11, sender.addr.c_str(), sender.UIN, sender.UIN,
-             static_cast<int>(m.len));
+    BadSnac(sender, m.len);
     return false;
   }
   if (inner != sender.UIN) {
@@ -92,7 +109,7 @@ void SendToEveryone(ClientInfo& sender, const IcbmMessage& m, uint32_t from) {
 
 void SendToList(ClientInfo& sender, const IcbmMessage& m, const SendList& list, uint32_t from) {
   for (uint32_t member : list.members) {
-    ClientInfo* c = FindByUin(member);
+    ClientInfo* c = FindUser(member);
     if (c && c != &sender && c->UIN != sender.UIN)
       DeliverParsed(sender, m, *c, from);
     else if (!c)
@@ -124,7 +141,7 @@ void RouteMessage(ClientInfo& sender) {
     SendToList(sender, m, *list, Cfg.isSendChat ? list->number : sender.UIN);
     return;
   }
-  if (ClientInfo* r = FindByUin(m.recipient))
+  if (ClientInfo* r = FindUser(m.recipient))
     DeliverParsed(sender, m, *r, sender.UIN);
   else
     StoreOfflineMessage(sender, m, m.recipient, sender.UIN);
@@ -146,8 +163,8 @@ void RelayAdvancedMessage(ClientInfo& sender) {
   std::copy(m.snac, m.snac + 21 + m.tl, ack.begin() + 6);
   PutBe16(&ack[6 + 2], 0x000C);
   QueueRawFrame(sender, std::move(ack));
-  if (ClientInfo* r = FindByUin(m.recipient)) {
-    QueueRawFrame(*r, IncomingMessageFrame(sender, m, sender.UIN));
+  if (ClientInfo* r = FindUser(m.recipient)) {
+    QueueMessage(sender, m, *r, sender.UIN);
   } else {
     WriteLog("Error client=%d OFFline, bat send slow msg", 11, sender.addr.c_str(), sender.UIN, m.recipient);
   }
@@ -158,13 +175,10 @@ void ForwardAck(ClientInfo& c) {
   r.skip(10);
   std::string_view cookieAndChannel = r.bytes(10);
   std::string_view target = r.text8();
-  if (!r.ok()) {
-    WriteLog("Bad message SNAC from %d. Size=%d", 11, c.addr.c_str(), c.UIN, c.UIN, c.in.length);
-    return;
-  }
   std::string_view rest = r.bytes(r.remaining());
+  if (!r.ok() || rest.size() + 48 > kMaxFrame) return BadSnac(c, c.in.length);
   uint32_t targetUin = DecimalPrefix(target);
-  ClientInfo* t = FindByUin(targetUin);
+  ClientInfo* t = FindUser(targetUin);
   if (!t) {
     WriteLog("Error - get slow msg but user=%d offline ", 11, c.addr.c_str(), c.UIN, targetUin);
     return;

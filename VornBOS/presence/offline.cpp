@@ -14,6 +14,8 @@
 namespace {
 
 constexpr size_t kMaxOlmRecord = 8000;
+// A stored frame must fit the 16-bit FLAP length like any other.
+constexpr size_t kMaxFrame = 0xFFFF;
 
 // Storage time: UTC, plus one hour while local time is in daylight-saving time.
 std::tm StorageTime() {
@@ -46,13 +48,15 @@ void BadSnac(ClientInfo& c) {
 // Delivers an authorization frame to a connected target or appends it to its store.
 void DeliverOrStore(ClientInfo& from, uint32_t target, std::vector<uint8_t>&& frame, const char* storedLine,
                     const char* failedLine) {
-  if (ClientInfo* t = FindByUin(target)) {
+  if (frame.size() > kMaxFrame) return BadSnac(from);
+  if (ClientInfo* t = FindUser(target)) {
     QueueRawFrame(*t, std::move(frame));
     return;
   }
-  WriteLog(storedLine, 9, from.addr.c_str(), from.UIN, from.UIN, target);
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - 6));
-  if (!plat::AppendFile(OlmFilePath(target), frame.data(), frame.size()))
+  if (plat::AppendFile(OlmFilePath(target), frame.data(), frame.size()))
+    WriteLog(storedLine, 9, from.addr.c_str(), from.UIN, from.UIN, target);
+  else
     WriteLog(failedLine, 11, from.addr.c_str(), from.UIN, target);
 }
 
@@ -77,13 +81,14 @@ void StoreOfflineMessage(ClientInfo& sender, const IcbmMessage& msg, uint32_t re
     WriteLog("Not store msg format=%d from %d to %d", 9, a, sender.UIN, msg.channel, from, recipientUin);
     return;
   }
-  if (!msg.hasText) {
+  if (!msg.hasText || msg.textLen + 54 > kMaxFrame) {
     BadSnac(sender);
     return;
   }
   std::string relay = from != sender.UIN ? RenderRelayText(sender) : std::string();
   WriteLog("Create OLM from %d to %d", 9, a, sender.UIN, from, recipientUin);
   std::string_view text(reinterpret_cast<const char*>(msg.snac + msg.textPos), msg.textLen);
+  if (relay.size() + text.size() + 54 > kMaxFrame) relay.clear();  // the text comes first
   std::vector<uint8_t> record = OfflineRecord(recipientUin, from, relay, text);
   if (!plat::AppendFile(OlmFilePath(recipientUin), record.data(), record.size()))
     WriteLog("Can't create OLM to %d", 11, a, sender.UIN, recipientUin);

@@ -37,6 +37,24 @@ TEST_F(BosUnit, OfflineRecordOfAPlainMessage) {
   EXPECT_NE(Log().find("Create OLM from 1000 to 2000"), std::string::npos);
 }
 
+TEST_F(BosUnit, AMessageTooLongForOneStoredFrameIsDropped) {
+  ClientInfo& a = Session(1000);
+  std::string text(65492, 'x');
+  Bytes tlv = {5, 1, 0, 1, 1, 1, 1};
+  WireWriter frag;
+  frag.be16(static_cast<uint16_t>(text.size() + 4)).be16(0).be16(0).bytes(text);
+  tlv.insert(tlv.end(), frag.buffer().begin(), frag.buffer().end());
+  WireWriter w;
+  w.be16(4).be16(6).be16(0).be32(1).zeros(8).be16(1).text8("7").be16(2).be16(static_cast<uint16_t>(tlv.size()));
+  w.bytes(tlv.data(), tlv.size());
+  ASSERT_LE(w.size(), 0xFFFFu);
+  a.in.data = w.buffer();
+  a.in.length = static_cast<uint16_t>(a.in.data.size());
+  RouteMessage(a);
+  EXPECT_TRUE(ReadFile("olm/7.olm").empty());
+  EXPECT_NE(Log().find("Bad message SNAC from 1000"), std::string::npos);
+}
+
 TEST_F(BosUnit, ReplayStampsEachRecordAndSkipsADamagedTail) {
   ClientInfo& a = Session(1000);
   a.in.data = HelloMessage("1001");

@@ -90,6 +90,27 @@ TEST_F(BosUnit, MessagesRunningPastTheSnacAreDropped) {
   EXPECT_EQ(b.sendQueue.size(), 1u);
 }
 
+TEST_F(BosUnit, NumberZeroAndLyingTextLengthsReachNobody) {
+  ClientInfo& a = Session(1000);
+  ClientInfo& anonymous = CreateSession(next_++);  // connected, not logged in
+  ClientInfo& b = Session(1001);
+  Bytes tlv = {5, 1, 0, 1, 1, 1, 1, 0, 6, 0, 0, 0, 0, 'h', 'i'};
+  Receive(a, MessageSnac("abc", static_cast<uint16_t>(tlv.size()), tlv));
+  RouteMessage(a);
+  EXPECT_TRUE(anonymous.sendQueue.empty());
+  // Channel 4 with a text length past the message, and channel 1 with a fragment past it.
+  Bytes inner = {0xE8, 0x03, 0, 0, 1, 0, 200, 0, 'x', 0};
+  Bytes snac4 = MessageSnac("1001", static_cast<uint16_t>(inner.size()), inner);
+  snac4[19] = 4;
+  Receive(a, snac4);
+  RouteMessage(a);
+  Bytes longFragment = tlv;
+  longFragment[8] = 60;
+  Receive(a, MessageSnac("1001", static_cast<uint16_t>(longFragment.size()), longFragment));
+  RouteMessage(a);
+  EXPECT_TRUE(b.sendQueue.empty());
+}
+
 TEST_F(BosUnit, RelayTextFromTheDefaultTemplate) {
   WriteFile("Db/1234.ini", "[Main]\nNick=Ann\nFirst=Ann\nLast=Lee\n");
   ClientInfo& c = Session(1234);
