@@ -87,8 +87,7 @@ void HandleLoginFrame(AuthClient& c) {
   }
   QueueFrame(c, 4, accepted ? AcceptedReply(uin, cookie) : RefusedReply(uin));
   WriteLog("User auth OK", 7, c.addr.c_str(), c.UIN);
-  EventWindow->PostDelayed(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, static_cast<uintptr_t>(c.ClnSocket),
-                           static_cast<intptr_t>(c.in.length));
+  EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
 }
 
 void OnAccept() {

@@ -6,6 +6,7 @@
 
 void LoadAuthConfiguration() {
   CloseLog();
+  SetLogFile("VornAuth", "./");  // where the lines about a missing data folder go
   SetDataPath(ReadDataPath());
   SetLogFile("VornAuth", Cfg.DataPath);
   WriteLog("%s", 11, "User dir", 0, Cfg.userDir.c_str());

@@ -1,5 +1,6 @@
 #include "VornBOS/server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
@@ -9,6 +10,7 @@
 #include "VornBOS/session.h"
 #include "VornBOS/tables.h"
 #include "platform/files.h"
+#include "platform/net.h"
 #include "platform/service.h"
 #include "server-core/config.h"
 #include "server-core/flap.h"
@@ -28,7 +30,7 @@ void DumpReceiveFrame(const ClientInfo& c, bool logMissing) {
   }
   int16_t saved = LogLevel.exchange(0);
   HexDump(c.in.head, kFlapHeader, "Head");
-  HexDump(c.in.data.data(), c.in.length, "Data");
+  HexDump(c.in.data.data(), std::min<size_t>(c.in.length, c.in.data.size()), "Data");
   LogLevel = saved;
 }
 
@@ -41,7 +43,7 @@ void Guarded(const char* firstLine, intptr_t firstArg, const char* secondLine, p
   } catch (...) {
     WriteLog(firstLine, 11, "", 0, static_cast<int>(firstArg));
     if (*found) {
-      WriteLog(secondLine, 11, "", 0, s);
+      WriteLog(secondLine, 11, (*found)->addr.c_str(), (*found)->UIN, s);
       if (dump) dump(**found);
     }
   }
@@ -49,7 +51,7 @@ void Guarded(const char* firstLine, intptr_t firstArg, const char* secondLine, p
 
 void OnSocketError(plat::Socket s, intptr_t lParam, ClientInfo** found) {
   WriteLog("Socket=%d failed with error=%d (WSAGETSELECTERROR(lParam)=%d WSAGETSELECTEVENT(lParam)=%d", 6, "",
-           0, s, plat::SelectError(lParam), plat::SelectError(lParam), plat::SelectEvent(lParam));
+           0, s, plat::LastError(), plat::SelectError(lParam), plat::SelectEvent(lParam));
   *found = FindBySocket(s);
   if (!*found) {
     WriteLog("Not find socket=%d (WSAGETSELECTERROR(lParam)==true)", 3, "", 0, s);
@@ -91,7 +93,7 @@ void OnRead(plat::Socket s, ClientInfo** found) {
     return;
   }
   if (!ReceiveStep(**found)) {
-    WriteLog("Socket %d - bad FLAP (read)", 11, "", 0, s);
+    WriteLog("Socket %d - bad FLAP (read)", 11, (*found)->addr.c_str(), (*found)->UIN, s);
     DestroySession(**found);
     *found = nullptr;
   }
@@ -223,7 +225,7 @@ void ServiceControl(int control) { PostServiceControl(control); }
 void ServerThread() {
   CloseLog();
   LoadConfiguration(ServerTablesHooks());
-  WriteLog("\n\nVornBOS 1.2.5 (BOS)", 11, "", 0);
+  WriteLog("\n\nVorn 1.2.5 (BOS)", 11, "", 0);
   WriteLog("VornBOS start", 11, "", 0);
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",

@@ -63,6 +63,8 @@ class EventLoop {
 
   // Loop thread only: queues a message once delayMs milliseconds have passed.
   void PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+  // The same for a message about socket s, dropped if s is closed in the meantime.
+  void PostDelayedSocket(uint32_t delayMs, uint32_t msg, Socket s, intptr_t lParam);
 
   // Reports the socket's events (FD_* mask) as message `msg`. The socket is made non-blocking.
   bool AsyncSelect(Socket s, uint32_t msg, uint16_t events);
@@ -103,6 +105,7 @@ class EventLoop {
   void FireTimers();
   void PostMessage(const Message& m);
   bool IsStale(const Message& m) const;
+  void ScheduleCloseCheck(Socket s, const SockState& st);
 
   int epollFd_ = -1;
   int wakeFd_ = -1;

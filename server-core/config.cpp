@@ -69,6 +69,7 @@ void LoadSmsRoutes(const ConfigTables& tables) {
 
 void LoadConfiguration(const ConfigTables& tables) {
   CloseLog();
+  SetLogFile("VornBOS", "./");  // where the lines about a missing data folder go
   std::string path = ReadDataPath();
   SetDataPath(path);
   SetLogFile("VornBOS", Cfg.DataPath);

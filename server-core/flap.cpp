@@ -120,6 +120,7 @@ void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
 }
 
 void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]) {
+  if (frame.size() < kFlapHeader || GetBe16(&frame[4]) > frame.size() - kFlapHeader) return;
   SendTemplate(c, frame.data(), reqId);
 }
 

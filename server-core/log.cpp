@@ -44,6 +44,10 @@ char TextChar(uint8_t b) { return (b >= 0x20 && b < 0x7F) || b > 0x70 ? static_c
 void SetLogFile(const std::string& program, const std::string& dataPath) {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
+  if (st.file && (st.program != program || st.dataPath != dataPath)) {
+    std::fclose(st.file);
+    st.file = nullptr;
+  }
   st.program = program;
   st.dataPath = dataPath;
 }

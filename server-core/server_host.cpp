@@ -2,9 +2,37 @@
 
 #include <cerrno>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "server-core/flap.h"
 #include "server-core/log.h"
+
+namespace {
+
+// Controls arrive on the main thread, possibly before the loop exists or after it ended:
+// they wait here until the loop can take them.
+struct ControlGate {
+  std::mutex lock;
+  plat::EventLoop* loop = nullptr;
+  std::vector<int> pending;
+};
+
+ControlGate& Gate() {
+  static ControlGate gate;
+  return gate;
+}
+
+void OpenGate(plat::EventLoop* loop) {
+  ControlGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  g.loop = loop;
+  if (!loop) return;
+  for (int control : g.pending) loop->Post(WM_SERVICE_CONTROL, static_cast<uintptr_t>(control), 0);
+  g.pending.clear();
+}
+
+}  // namespace
 
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
                      plat::Socket& listenSocket) {
@@ -14,6 +42,7 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
     return false;
   }
   EventWindow = loop.get();
+  OpenGate(loop.get());
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
@@ -30,10 +59,16 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   } else {
     ok = true;
   }
+  OpenGate(nullptr);
   EventWindow = nullptr;
   return ok;
 }
 
 void PostServiceControl(int control) {
-  if (EventWindow) EventWindow->Post(WM_SERVICE_CONTROL, static_cast<uintptr_t>(control), 0);
+  ControlGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (g.loop)
+    g.loop->Post(WM_SERVICE_CONTROL, static_cast<uintptr_t>(control), 0);
+  else
+    g.pending.push_back(control);
 }

@@ -21,5 +21,6 @@ struct ListenerTexts {
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
                      plat::Socket& listenSocket);
 
-// Called on the main thread: hands the control to the server thread.
+// Called on the main thread: hands the control to the server thread. A control that comes
+// before the loop runs is kept and handed over as soon as it does.
 void PostServiceControl(int control);

@@ -17,6 +17,10 @@ namespace plat {
 
 namespace {
 constexpr int kPollEvery = 32;  // messages handled between two looks at the sockets
+// A peer that closed with data still unread gets this long for the reader to take it;
+// then FD_CLOSE comes anyway (a reader that stopped reading would otherwise never see it).
+constexpr uint32_t kCloseGraceMs = 1000;
+constexpr uint32_t kCloseCheck = 0xFFFF0001;  // internal message, never handed to the handler
 }
 
 EventLoop::EventLoop() {
@@ -48,6 +52,15 @@ void EventLoop::PostSocket(uint32_t msg, Socket s, intptr_t lParam) {
 
 void EventLoop::PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   timers_.push(Timer{TickMs() + delayMs, Message{msg, wParam, lParam, 0}});
+}
+
+void EventLoop::PostDelayedSocket(uint32_t delayMs, uint32_t msg, Socket s, intptr_t lParam) {
+  SockState* st = State(s);
+  timers_.push(Timer{TickMs() + delayMs, Message{msg, static_cast<uintptr_t>(s), lParam, st ? st->generation : 0}});
+}
+
+void EventLoop::ScheduleCloseCheck(Socket s, const SockState& st) {
+  timers_.push(Timer{TickMs() + kCloseGraceMs, Message{kCloseCheck, static_cast<uintptr_t>(s), 0, st.generation}});
 }
 
 int EventLoop::NextTimerWait() {
@@ -240,7 +253,10 @@ void EventLoop::OnReadiness(Socket s, uint32_t ev) {
     // Data still waiting is announced first; the close follows once it is read, or now
     // when nothing is left to read.
     int waiting = 0;
-    if (::ioctl(s, FIONREAD, &waiting) != 0 || waiting == 0) PostCloseOnce(s, *st, 0);
+    if (::ioctl(s, FIONREAD, &waiting) != 0 || waiting == 0)
+      PostCloseOnce(s, *st, 0);
+    else
+      ScheduleCloseCheck(s, *st);
   }
 }
 
@@ -285,6 +301,10 @@ int EventLoop::Run(const Handler& handler, int& err) {
     }
     if (m.msg == WM_QUIT) return 0;
     if (IsStale(m)) continue;
+    if (m.msg == kCloseCheck) {
+      PostCloseOnce(static_cast<Socket>(m.wParam), sockets_[m.wParam], 0);
+      continue;
+    }
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
       PollSockets(0);

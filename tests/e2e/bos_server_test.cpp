@@ -103,6 +103,31 @@ TEST_F(BosServer, PauseContinueAndStop) {
   EXPECT_NE(log.find("VornBOS finish"), std::string::npos);
 }
 
+TEST(BosLifecycle, StopDuringStartUpIsNotLost) {
+  for (int round = 0; round < 3; ++round) {
+    DataDir dir;
+    dir.WriteIni(0);
+    ServerProcess bos;
+    ASSERT_TRUE(bos.Start("VornBOS", dir, dir.bosPort, false));
+    // Stop as soon as the configuration is being read, before the loop runs.
+    ASSERT_TRUE(WaitFor([&] { return dir.Log("VornBOS").find("User dir") != std::string::npos; }, 3000));
+    bos.Signal(SIGTERM);
+    EXPECT_TRUE(WaitFor([&] { return dir.Log("VornBOS").find("VornBOS finish") != std::string::npos; }, 3000));
+    EXPECT_EQ(bos.Stop(), 0);
+  }
+}
+
+TEST_F(BosServer, PeerThatClosesWithUnreadDataIsDroppedEvenWhenReadingStopped) {
+  OscarClient c;
+  ASSERT_TRUE(c.Connect(dir.bosPort));
+  ASSERT_TRUE(c.ReadFrame());
+  // A status query is held for good; the bytes after it are never read.
+  c.SendRaw(Cat({Bytes{0x2A, 2, 0, 0, 0, 10, 0, 1, 0, 0x0E, 0, 0}, Le32(1000), Text("EXTRA")}));
+  ASSERT_TRUE(c.ReadFrame());
+  c.Close();
+  EXPECT_TRUE(WaitFor([&] { return dir.Log("VornBOS").find("User close socket=") != std::string::npos; }, 3000));
+}
+
 TEST(BosCommandLine, SetupDeleteAndUsage) {
   DataDir dir;
   std::string units = dir.path() + "units";

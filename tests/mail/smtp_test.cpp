@@ -295,7 +295,7 @@ TEST_F(MailDelivery, MultiLineAndSplitReplies) {
   EXPECT_EQ(commands[5], "QUIT\r\n");
 }
 
-TEST_F(MailDelivery, SilentServerTimesOut) {
+TEST_F(MailDelivery, SilentOrHalfSpokenServers) {
   {
     FakeServer fake([](int fd) { ReadLine(fd, 5000); });  // never says a word
     RecordingSmtp smtp;
@@ -311,6 +311,30 @@ TEST_F(MailDelivery, SilentServerTimesOut) {
   std::string log = NewLogText();
   EXPECT_TRUE(Contains(log, "SMTO: Error in SendCmd"));
   EXPECT_TRUE(Contains(log, "SMTP:Cmd NULL not accept"));
+
+  // A greeting whose line never ends counts with what came once the time is up; a
+  // reply without a code fails the mail instead of passing for success.
+  std::string mailFrom;
+  {
+    FakeServer fake([&](int fd) {
+      SendText(fd, "220 half a greeting");
+      ReadLine(fd);
+      SendText(fd, "250 ok\r\n");
+      mailFrom = ReadLine(fd);
+      SendText(fd, "OK, go on\r\n");
+      ReadLine(fd);
+    });
+    RecordingSmtp smtp;
+    smtp.port = fake.Port();
+    smtp.timeout = 1;
+    ASSERT_TRUE(smtp.ConnectServer("127.0.0.1"));
+    EXPECT_EQ(smtp.replies[0], "220|220 half a greeting");
+    EXPECT_EQ(smtp.SendMail(SmsMessage()), -1);
+    EXPECT_EQ(smtp.errors, std::vector<int>{-1});
+    EXPECT_EQ(smtp.LastReply(), "OK, go on");
+  }
+  EXPECT_EQ(mailFrom, "MAIL FROM: <sms@vorn.test>\r\n");
+  EXPECT_FALSE(Contains(NewLogText(), "SMTO: Error in SendCmd"));
 }
 
 TEST_F(MailDelivery, UnreachableServer) {

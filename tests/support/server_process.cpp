@@ -103,7 +103,7 @@ static bool PortAccepts(uint16_t port) {
   return ok;
 }
 
-bool ServerProcess::Start(const std::string& program, const DataDir& dir, uint16_t port) {
+bool ServerProcess::Start(const std::string& program, const DataDir& dir, uint16_t port, bool wait) {
   std::string exe = std::string(VORN_BIN_DIR) + "/" + program;
   pid_ = ::fork();
   if (pid_ == 0) {
@@ -113,6 +113,7 @@ bool ServerProcess::Start(const std::string& program, const DataDir& dir, uint16
     ::execl(exe.c_str(), program.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  if (!wait) return pid_ > 0;
   // The probe connection shows up in the server's log as an accepted and closed socket.
   return WaitFor([&] { return PortAccepts(port); }, 5000);
 }

@@ -44,8 +44,9 @@ class ServerProcess {
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  // Starts the program with VORN_PATH set to the folder and waits until port accepts.
-  bool Start(const std::string& program, const DataDir& dir, uint16_t port);
+  // Starts the program with VORN_PATH set to the folder and (unless told not to) waits
+  // until port accepts.
+  bool Start(const std::string& program, const DataDir& dir, uint16_t port, bool wait = true);
   void Signal(int sig);
   // SIGTERM and wait; returns the exit status (-1 when it had to be killed).
   int Stop(int timeoutMs = 5000);
