@@ -28,13 +28,13 @@ size_t BreakAt(std::string_view t, size_t pos) {
   return pos + 1 < t.size() && t[pos + 1] == '\n' ? 2 : 1;
 }
 
-// The text with each line break replaced by the given text.
-std::string ReplaceBreaks(std::string_view t, std::string_view with) {
+// The text with each line break replaced by the given text; an LF alone by lfWith.
+std::string ReplaceBreaks(std::string_view t, std::string_view with, std::string_view lfWith) {
   std::string out;
   out.reserve(t.size());
   for (size_t i = 0; i < t.size();) {
     if (size_t n = BreakAt(t, i)) {
-      out += with;
+      out += t[i] == '\n' ? lfWith : with;
       i += n;
     } else {
       out += t[i++];
@@ -55,7 +55,7 @@ char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' 
 
 }  // namespace
 
-std::string OneLine(std::string_view text) { return ReplaceBreaks(text, " "); }
+std::string OneLine(std::string_view text) { return ReplaceBreaks(text, " ", " "); }
 
 std::string ProfileValue(std::string text) {
   if (text.empty()) return text;
@@ -83,11 +83,14 @@ std::vector<std::string> SplitAboutText(std::string_view text) {
       continue;
     }
     lines.emplace_back(text.substr(start, pos - start));
+    if (text[pos] == '\n') lines.back() += kStoredLf;
     pos += n;
     start = pos;
   }
   std::string_view rest = TrimBlanks(text.substr(start));
-  if (!rest.empty()) lines.push_back(ReplaceBreaks(rest, std::string_view(&kStoredBreak, 1)));
+  if (!rest.empty())
+    lines.push_back(
+        ReplaceBreaks(rest, std::string_view(&kStoredBreak, 1), std::string_view(&kStoredLf, 1)));
   return lines;
 }
 
@@ -97,10 +100,12 @@ std::string JoinAboutLines(const std::vector<std::string>& lines) {
     for (char c : line) {
       if (c == kStoredBreak)
         out += "\r\n";
+      else if (c == kStoredLf)
+        out += '\n';
       else
         out += c;
     }
-    out += "\r\n";
+    if (line.empty() || line.back() != kStoredLf) out += "\r\n";
   }
   return out;
 }

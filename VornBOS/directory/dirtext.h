@@ -36,13 +36,18 @@ std::string ProfileValue(std::string text);
 std::string ByteCharValue(uint8_t b);
 
 // The about text as the numbered lines to store (at most 20). Each CR LF, lone CR or lone LF
-// ends a line; after the 19th break the rest, trimmed of white space, becomes the last line
-// with its inner breaks kept as kStoredBreak.
+// ends a line; a line ended by an LF alone keeps kStoredLf at its end so that it reads back
+// with the LF the client sent. After the 19th break the rest, trimmed of white space, becomes
+// the last line with its inner CR LF and lone CR kept as kStoredBreak, its lone LF as kStoredLf.
+// Each line stays a line of its own, so every stored value fits the readers' 299 characters.
 std::vector<std::string> SplitAboutText(std::string_view text);
-// The about reply text of stored lines: each line followed by CR LF, stored breaks restored.
+// The about reply text of stored lines: each line followed by CR LF, or by LF alone when it
+// ends with kStoredLf; stored breaks restored.
 std::string JoinAboutLines(const std::vector<std::string>& lines);
-// Stands for a line break inside a stored about line (a profile value cannot hold a real one).
+// Stand for a line break inside a stored about line (a profile value cannot hold a real one):
+// kStoredBreak for CR LF, kStoredLf for an LF alone.
 constexpr char kStoredBreak = '\v';
+constexpr char kStoredLf = '\f';
 
 // Two texts match when they are equal over their whole length, A-Z and a-z counting alike.
 bool SameTextNoCase(std::string_view a, std::string_view b);

@@ -33,7 +33,8 @@ TEST(DirectoryText, AboutLineBreaks) {
   using V = std::vector<std::string>;
   EXPECT_EQ(SplitAboutText("a\r\nb\r\n"), (V{"a", "b"}));
   EXPECT_EQ(SplitAboutText("a\r\n\r\nb  "), (V{"a", "", "b"}));
-  EXPECT_EQ(SplitAboutText("a\nb\rc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(SplitAboutText("a\nb\rc"), (V{"a\f", "b", "c"}));
+  EXPECT_EQ(JoinAboutLines(SplitAboutText("x\ny\n\nz\r\nw\n")), "x\ny\n\nz\r\nw\n");
   EXPECT_EQ(SplitAboutText("  "), V{});
   EXPECT_EQ(SplitAboutText(""), V{});
 
@@ -41,9 +42,10 @@ TEST(DirectoryText, AboutLineBreaks) {
   for (int i = 0; i < 25; ++i) text += std::to_string(i) + "\n";
   V lines = SplitAboutText(text);
   ASSERT_EQ(lines.size(), 20u);
-  EXPECT_EQ(lines[18], "18");
-  EXPECT_EQ(lines[19], "19\v20\v21\v22\v23\v24");
-  EXPECT_EQ(JoinAboutLines({"a", "19\v20"}), "a\r\n19\r\n20\r\n");
+  EXPECT_EQ(lines[18], "18\f");
+  EXPECT_EQ(lines[19], "19\f20\f21\f22\f23\f24");
+  EXPECT_EQ(JoinAboutLines(lines), text.substr(0, text.size() - 1) + "\r\n");  // LFs kept
+  EXPECT_EQ(JoinAboutLines({"a", "19\v20\fx"}), "a\r\n19\r\n20\nx\r\n");
 }
 
 TEST(DirectoryText, UserFileOnlyCanonicalNames) {

@@ -182,10 +182,11 @@ TEST_F(DirectoryInfo, AboutTextNeverBreaksTheFile) {
   ReplyReader rr(FullInfo(kSelf).at(5).data);
   EXPECT_EQ(rr.str(), text);  // the lines after the 19th break read back as sent
 
-  Call(SetAbout, 0x0406, Req().str("x\ny\n\nz").bytes());
-  EXPECT_EQ(Value(kSelf, "About", "2"), "");
+  // Line breaks of LF alone read back as LF.
+  Call(SetAbout, 0x0406, Req().str("x\ny\n\nz\n").bytes());
+  EXPECT_EQ(Value(kSelf, "About", "2"), "\f");
   ReplyReader lf(FullInfo(kSelf).at(5).data);
-  EXPECT_EQ(lf.str(), "x\r\ny\r\n\r\nz\r\n");
+  EXPECT_EQ(lf.str(), "x\ny\n\nz\n");
 
   // A lone CR ends a line without swallowing the next character.
   Call(SetAbout, 0x0406, Req().str("p\rqr").bytes());
