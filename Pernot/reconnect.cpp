@@ -51,7 +51,11 @@ int OnStatusModeChange(WPARAM, LPARAM) {
     auto protocols = EnumProtocols();
     for (size_t i = 0; i < protocols.size(); ++i) {
         auto service = ProtocolService(protocols[i], PS_GETSTATUS);
-        if (service) state.protocolStatus[i] = ServiceStatus(service->c_str());
+        // A protocol that is still connecting keeps what was remembered before: restoring
+        // "connecting" later would not bring the account back.
+        if (!service) continue;
+        int status = ServiceStatus(service->c_str());
+        if (status != ID_STATUS_CONNECTING) state.protocolStatus[i] = status;
     }
     return 0;
 }

@@ -10,7 +10,8 @@ DWORD ReadSetting(const char* name, DWORD fallback) {
     DBCONTACTGETSETTING request{kModule, name, &value};
     if (CallService(MS_DB_CONTACT_GETSETTING, 0, reinterpret_cast<LPARAM>(&request)) != 0)
         return fallback;
-    return value.dVal;
+    // A value stored as another type than a number is not ours to read.
+    return value.type == DBVT_DWORD ? value.dVal : fallback;
 }
 
 void WriteSetting(const char* name, DWORD value) {

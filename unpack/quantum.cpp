@@ -193,8 +193,10 @@ class QuantumDecoder final : public BlockDecoder {
       }
       const uint32_t offset = kPositionBase[slot] + bits.Read(kPositionExtra[slot]) + 1;
       // The last block of a folder may be cut short of its frame: a match
-      // may run on to the frame's full size, and the surplus is dropped.
-      if (offset > total_ || offset > mask_ + 1 || length > kMaxBlockOutput - done) return nullptr;
+      // may run on to the frame's full size, and the surplus is dropped. A
+      // full block must come out exactly, or everything after it would shift.
+      const size_t limit = outSize < kMaxBlockOutput ? kMaxBlockOutput : outSize;
+      if (offset > total_ || offset > mask_ + 1 || length > limit - done) return nullptr;
       for (uint32_t i = 0; i < length; ++i) Put(window_[(position_ - offset) & mask_], done);
       if (bits.Overrun()) return nullptr;
     }

@@ -111,6 +111,12 @@ TEST_F(PernotReconnectTest, ProtocolConnectingIsNeitherRestoredNorRemembered) {
     host.Proto("ICQ").status = ID_STATUS_OFFLINE;
     TickAfterClearing();
     EXPECT_EQ(ProtocolSets("ICQ"), (Calls{"ICQ/SetStatus(40073)"}));
+    // A status change seen while the account is still connecting keeps the last real status.
+    host.Proto("ICQ").status = ID_STATUS_CONNECTING;
+    StatusChange(ID_STATUS_ONLINE);
+    host.Proto("ICQ").status = ID_STATUS_OFFLINE;
+    TickAfterClearing();
+    EXPECT_EQ(ProtocolSets("ICQ"), (Calls{"ICQ/SetStatus(40073)"}));
 }
 
 TEST_F(PernotReconnectTest, DebugBoxForEachProtocolRestored) {
