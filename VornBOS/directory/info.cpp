@@ -26,7 +26,7 @@ bool TargetUin(const MetaRequest& req, uint32_t& uin) {
   WireReader r(req.data, req.len);
   uin = r.le32();
   if (r.ok()) return true;
-  WriteLog("Short info request, %u bytes", 7, req.client.addr.c_str(), req.client.UIN,
+  WriteLog("Info request too short, %u bytes", 7, req.client.addr.c_str(), req.client.UIN,
            static_cast<unsigned>(req.len));
   return false;
 }
