@@ -116,4 +116,14 @@ uint16_t UnusedPort() {
   return port;
 }
 
+cmd::StatusInfo OnlineUser() {
+  cmd::StatusInfo info;
+  info.ipExt = {192, 168, 0, 1};
+  info.ipInt = {10, 1, 2, 3};
+  info.port = 4000;
+  info.flags = 0x1001;
+  info.status = 0x0010;
+  return info;
+}
+
 }  // namespace vorn::test

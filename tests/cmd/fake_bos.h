@@ -55,4 +55,7 @@ class FakeBos {
 // A TCP port on 127.0.0.1 where nothing listens (bound, then released).
 uint16_t UnusedPort();
 
+// The status of a user who is online, as the tests' fake server reports it.
+cmd::StatusInfo OnlineUser();
+
 }  // namespace vorn::test

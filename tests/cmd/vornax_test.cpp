@@ -52,16 +52,6 @@ std::string TextOf(int32_t (*get)(Cmd*, char**), Cmd* c) {
   return s;
 }
 
-cmd::StatusInfo OnlineUser() {
-  cmd::StatusInfo info;
-  info.ipExt = {192, 168, 0, 1};
-  info.ipInt = {10, 1, 2, 3};
-  info.port = 4000;
-  info.flags = 0x1001;
-  info.status = 0x0010;
-  return info;
-}
-
 TEST(VornAX, NewObjectState) {
   CmdPtr c = NewCmd();
   ASSERT_NE(c, nullptr);

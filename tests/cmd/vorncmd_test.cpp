@@ -35,16 +35,6 @@ Bytes MessageFrame(uint32_t from, const std::string& to, const std::string& text
   return frame;
 }
 
-cmd::StatusInfo OnlineUser() {
-  cmd::StatusInfo info;
-  info.ipExt = {192, 168, 0, 1};
-  info.ipInt = {10, 1, 2, 3};
-  info.port = 4000;
-  info.flags = 0x1001;
-  info.status = 0x0010;
-  return info;
-}
-
 class VornCmdTest : public ::testing::Test {
  protected:
   std::string Port() const { return std::to_string(server_.Port()); }
