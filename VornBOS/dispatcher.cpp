@@ -122,29 +122,30 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
 bool HandleCommandFrame(ClientInfo& c, bool& bad) {
   if (c.UIN != 0 || c.in.length < 4) return false;
   const uint8_t* d = c.in.data.data();
+  WireReader r(d, c.in.length);
   if (d[1] == 0x04 && d[3] == 0x06) {
-    size_t uinPos = 25 + (c.in.length > 20 ? d[20] : 0);
-    if (c.in.length <= 20 || uinPos + 4 > c.in.length) {
-      WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
-      bad = true;
+    // The sender's number sits after the recipient text: offset 25 + its length.
+    r.seek(20);
+    r.skip(4 + r.u8());
+    uint32_t uin = r.le32();
+    if (r.ok()) {
+      SetSessionUin(c, uin);
+      RouteMessage(c);
       return true;
     }
-    uint32_t uin = uint32_t(d[uinPos]) | (uint32_t(d[uinPos + 1]) << 8) | (uint32_t(d[uinPos + 2]) << 16) |
-                   (uint32_t(d[uinPos + 3]) << 24);
-    SetSessionUin(c, uin);
-    RouteMessage(c);
-    return true;
-  }
-  if (d[1] == 0x01 && d[3] == 0x0E) {
-    if (c.in.length < 10) {
-      WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
-      bad = true;
+  } else if (d[1] == 0x01 && d[3] == 0x0E) {
+    r.seek(6);  // the queried number stands in the request id
+    uint32_t uin = r.le32();
+    if (r.ok()) {
+      SendStatusReply(c, uin);
       return true;
     }
-    SendStatusReply(c, uint32_t(d[6]) | (uint32_t(d[7]) << 8) | (uint32_t(d[8]) << 16) | (uint32_t(d[9]) << 24));
-    return true;
+  } else {
+    return false;
   }
-  return false;
+  WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
+  bad = true;
+  return true;
 }
 
 }  // namespace

@@ -95,4 +95,8 @@ uint16_t DecodeCountry(const std::string& text) {
   return static_cast<uint16_t>(lo | (hi << 8));
 }
 
-std::string EncodeByteChar(uint8_t b) { return std::string(1, static_cast<char>(b + 0x30)); }
+std::string EncodeByteChar(uint8_t b) {
+  auto c = static_cast<uint8_t>(b + 0x30);
+  if (c <= 0x20) return "0";
+  return std::string(1, static_cast<char>(c));
+}

@@ -33,7 +33,8 @@ std::vector<uint32_t> ReadMemberList(uint32_t uin);
 std::string EncodeCountry(uint16_t code);
 uint16_t DecodeCountry(const std::string& text);
 
-// One byte stored as the character byte + 0x30.
+// One byte stored as the character byte + 0x30. Bytes whose character would be a control
+// character or a space (0xD0 to 0xF0) cannot survive a profile file and are stored as "0".
 std::string EncodeByteChar(uint8_t b);
 
 // Leading decimal digits of a text, 0 when there are none.

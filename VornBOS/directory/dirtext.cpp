@@ -65,12 +65,6 @@ std::string ProfileValue(std::string text) {
   return text;
 }
 
-std::string ByteCharValue(uint8_t b) {
-  auto c = static_cast<uint8_t>(b + 0x30);
-  if (c <= 0x20) return "0";
-  return std::string(1, static_cast<char>(c));
-}
-
 std::vector<std::string> SplitAboutText(std::string_view text) {
   constexpr size_t kMaxBreaks = 19;
   std::vector<std::string> lines;

@@ -31,10 +31,6 @@ std::string OneLine(std::string_view text);
 // double quotes.
 std::string ProfileValue(std::string text);
 
-// Stores a byte as the character byte + 0x30. Bytes whose character would be a control
-// character or a space (0xD0 to 0xF0) cannot survive a profile file and are stored as "0".
-std::string ByteCharValue(uint8_t b);
-
 // The about text as the numbered lines to store (at most 20). Each CR LF, lone CR or lone LF
 // ends a line; a line ended by an LF alone keeps kStoredLf at its end so that it reads back
 // with the LF the client sent. After the 19th break the rest, trimmed of white space, becomes

@@ -38,7 +38,7 @@ class FieldWriter {
   }
   bool byteChar(const char* key) {
     if (!r_.has(1)) return false;
-    return store(key, ByteCharValue(r_.u8()));
+    return store(key, EncodeByteChar(r_.u8()));
   }
   // Year (signed 16 bits), month and day, stored as DD.MM.YYYY.
   bool birthDay(const char* key) {

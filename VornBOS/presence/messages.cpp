@@ -73,11 +73,15 @@ void QueueMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipien
   QueueRawFrame(recipient, std::move(frame));
 }
 
-void DeliverParsed(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
+}  // namespace
+
+void DeliverMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
   WriteLog("Send fast msg from %d to %d.Szie=%d", 9, sender.addr.c_str(), sender.UIN, from, recipient.UIN,
            static_cast<int>(m.len));
   QueueMessage(sender, m, recipient, from);
 }
+
+namespace {
 
 // Channels 2 and 4 carry the sender's number and the message type inside; both are checked.
 bool InnerFieldsAccepted(ClientInfo& sender, const IcbmMessage& m) {
@@ -104,14 +108,14 @@ void SendToEveryone(ClientInfo& sender, const IcbmMessage& m, uint32_t from) {
   ForEachSession([&](ClientInfo& c) {
     if (c.UIN != sender.UIN) targets.push_back(&c);
   });
-  for (ClientInfo* c : targets) DeliverParsed(sender, m, *c, from);
+  for (ClientInfo* c : targets) DeliverMessage(sender, m, *c, from);
 }
 
 void SendToList(ClientInfo& sender, const IcbmMessage& m, const SendList& list, uint32_t from) {
   for (uint32_t member : list.members) {
     ClientInfo* c = FindUser(member);
     if (c && c != &sender && c->UIN != sender.UIN)
-      DeliverParsed(sender, m, *c, from);
+      DeliverMessage(sender, m, *c, from);
     else if (!c)
       StoreOfflineMessage(sender, m, member, from);
   }
@@ -142,14 +146,9 @@ void RouteMessage(ClientInfo& sender) {
     return;
   }
   if (ClientInfo* r = FindUser(m.recipient))
-    DeliverParsed(sender, m, *r, sender.UIN);
+    DeliverMessage(sender, m, *r, sender.UIN);
   else
     StoreOfflineMessage(sender, m, m.recipient, sender.UIN);
-}
-
-void DeliverMessage(ClientInfo& sender, ClientInfo& recipient, uint32_t from) {
-  IcbmMessage m;
-  if (ParseOrDrop(sender, m)) DeliverParsed(sender, m, recipient, from);
 }
 
 void RelayAdvancedMessage(ClientInfo& sender) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 struct ClientInfo;
+struct IcbmMessage;
 
 // Contact lists (SNAC 0x03/0x04, 0x13/0x04-0x05).
 void AddContacts(ClientInfo& c);
@@ -21,7 +22,9 @@ void NotifyDeparture(ClientInfo& c);
 
 // Messages (SNAC 0x04/0x06 and 0x04/0x0B).
 void RouteMessage(ClientInfo& sender);
-void DeliverMessage(ClientInfo& sender, ClientInfo& recipient, uint32_t from);
+// Queues the incoming-message frame of a parsed message for a connected recipient; `from`
+// is the number shown as sender (the sender's own, or a broadcast address).
+void DeliverMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from);
 void RelayAdvancedMessage(ClientInfo& sender);
 void ForwardAck(ClientInfo& c);
 
