@@ -35,7 +35,8 @@ ClientInfo& CreateSession(plat::Socket s);
 void DestroySession(ClientInfo& c);
 
 ClientInfo* FindBySocket(plat::Socket s);
-// The newest session carrying the UIN.
+// The newest logged-in session of the UIN. Connections that only carry the number (a
+// refused cookie login, a command client) are never found.
 ClientInfo* FindByUin(uint32_t uin);
 // FindByUin for a number parsed from a request: 0 names nobody, so it never finds a
 // connection that has not logged in.

@@ -87,6 +87,30 @@ TEST_F(Messaging, SecondLoginSendsDepartureThenOnlineNotice) {
   EXPECT_TRUE(b.WaitSnac(0x0003, 0x000B));
 }
 
+TEST_F(Messaging, RefusedCookieLoginIsNoRecipientAndAnnouncesNothing) {
+  OscarClient a, b, intruder;
+  Login(a, 1000);
+  Login(b, 1001);
+  b.AddContacts({1000});
+  // A made-up cookie that holds only 1000's number.
+  Bytes cookie(256, 0x55);
+  cookie[33] = 0;
+  cookie[159] = 0;
+  cookie[97] = 0x03;
+  cookie[125] = 0xE8;
+  auto refusal = intruder.BosLogin(dir.bosPort, cookie);
+  ASSERT_TRUE(refusal);
+  auto tlvs = ParseTlvs(refusal->data, 0);
+  EXPECT_EQ(tlvs[1], Text("1000"));
+  EXPECT_EQ(tlvs[8], Be16(5));
+  b.SendMessage(1000, "for the real one");
+  auto in = a.WaitSnac(0x0004, 0x0007);
+  ASSERT_TRUE(in);
+  EXPECT_TRUE(intruder.Quiet(300));
+  intruder.Close();
+  EXPECT_FALSE(b.WaitSnac(0x0003, 0x000C, 500));
+}
+
 TEST_F(Messaging, Channel1MessageKeepsItsTextTlv) {
   OscarClient a, b;
   Login(a, 1000);
