@@ -99,7 +99,7 @@ void OnAccept() {
   }
   AuthClient& c = clients[s];
   c.ClnSocket = s;
-  c.Seq = static_cast<uint32_t>(std::rand());
+  c.Seq = FirstSequence();
   uint8_t a[4] = {0, 0, 0, 0};
   if (!EventWindow->PeerAddress(s, a)) WriteLog("Error getpeername", 11, "", 0);
   c.addr = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
@@ -227,6 +227,11 @@ std::string DeRoast(std::string_view roasted) {
   return out.substr(0, out.find('\0'));
 }
 
+// The number as atoi reads it: leading blanks, an optional sign, then digits (0 if none).
+static uint32_t AtoiNumber(const std::string& text) {
+  return static_cast<uint32_t>(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+}
+
 bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string& password) {
   WireReader r(data, len);
   r.skip(4);
@@ -234,7 +239,7 @@ bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string
   std::string_view uinText = r.bytes(r.be16());
   r.be16();
   std::string_view roasted = r.bytes(r.be16());
-  uin = LeadingNumber(std::string(uinText));
+  uin = AtoiNumber(std::string(uinText));
   if (!r.ok()) return false;
   password = DeRoast(roasted);
   return password.size() <= kMaxPassword;
@@ -265,6 +270,7 @@ void HandleAuthMessage(const plat::Message& m) {
 }
 
 void AuthServerThread() {
+  HexDumpBelowZero = true;  // this server dumps frames at every level of 0 or lower
   LoadAuthConfiguration();
   WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
   WriteLog("VornAuth start", 11, "", 0);
