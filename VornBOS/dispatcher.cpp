@@ -121,9 +121,10 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
 // query. True when the frame was one of them.
 bool HandleCommandFrame(ClientInfo& c, bool& bad) {
   if (c.UIN != 0 || c.in.length < 4) return false;
-  const uint8_t* d = c.in.data.data();
-  WireReader r(d, c.in.length);
-  if (d[1] == 0x04 && d[3] == 0x06) {
+  WireReader r(c.in.data.data(), c.in.length);
+  uint16_t family = r.be16();
+  uint16_t subtype = r.be16();
+  if (family == 0x0004 && subtype == 0x0006) {
     // The sender's number sits after the recipient text: offset 25 + its length.
     r.seek(20);
     r.skip(4 + r.u8());
@@ -133,7 +134,7 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
       RouteMessage(c);
       return true;
     }
-  } else if (d[1] == 0x01 && d[3] == 0x0E) {
+  } else if (family == 0x0001 && subtype == 0x000E) {
     r.seek(6);  // the queried number stands in the request id
     uint32_t uin = r.le32();
     if (r.ok()) {

@@ -49,6 +49,24 @@ TEST_F(BosServer, KeepAliveIsSkippedAndAFirstFrameThatIsNoLoginCloses) {
   EXPECT_TRUE(LogHas("User close socket="));
 }
 
+TEST_F(BosServer, CommandFramesAreKnownByTheWholeFamilyAndSubtype) {
+  // Same low bytes as the status query and the message, other high bytes: no command, and as
+  // a first frame that is no login either, the connection is closed.
+  OscarClient stat, msg;
+  ASSERT_TRUE(stat.Connect(dir.bosPort));
+  ASSERT_TRUE(stat.ReadFrame());
+  stat.SendSnac(0xFF01, 0xAB0E, 1000, {});
+  EXPECT_TRUE(stat.WaitClosed());
+  ASSERT_TRUE(msg.Connect(dir.bosPort));
+  ASSERT_TRUE(msg.ReadFrame());
+  std::string text = "x";
+  Bytes value = Cat({Le32(1000), Bytes{1, 0}, Le16(2), Text(text), Bytes{0}});
+  msg.SendFrame(2, Cat({Be16(0x7704), Be16(0x1206), Be16(0), Be32(0), Bytes(8, 0), Be16(4), Bytes{4}, Text("2000"),
+                        Be16(5), Be16(static_cast<uint16_t>(value.size())), value}));
+  EXPECT_TRUE(msg.WaitClosed());
+  EXPECT_FALSE(dir.Exists("olm/2000.olm"));
+}
+
 TEST_F(BosServer, BadStartByteAndEmptySnacFrameClose) {
   OscarClient a, b;
   ASSERT_TRUE(a.Connect(dir.bosPort));
