@@ -1,6 +1,10 @@
 // Presence, message routing, the offline store and broadcast lists between real clients.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "tests/support/oscar_client.h"
 #include "tests/support/server_process.h"
@@ -109,6 +113,43 @@ TEST_F(Messaging, RefusedCookieLoginIsNoRecipientAndAnnouncesNothing) {
   EXPECT_TRUE(intruder.Quiet(300));
   intruder.Close();
   EXPECT_FALSE(b.WaitSnac(0x0003, 0x000C, 500));
+}
+
+// A client that sends messages and shuts its sending side at once: every frame that arrived
+// before the close is handled, whether it came in one piece or split across many reads.
+TEST_F(Messaging, FramesSentJustBeforeAHalfCloseAreAllDelivered) {
+  OscarClient b;
+  Login(b, 1001);
+  int round = 0;
+  for (bool split : {false, true}) {
+    for (int n : {1, 2, 5, 12}) {
+      ++round;
+      OscarClient a;
+      Login(a, 1000);
+      Bytes stream;
+      for (int i = 0; i < n; ++i) {
+        Bytes tlv = Channel1Tlv("r" + std::to_string(round) + "m" + std::to_string(i));
+        Bytes snac = Cat({Be16(4), Be16(6), Be16(0), Be32(static_cast<uint32_t>(i)), Bytes(8, 1), Be16(1), Bytes{4},
+                          Text("1001"), Be16(2), Be16(static_cast<uint16_t>(tlv.size())), tlv, Be16(6), Be16(0)});
+        stream = Cat({stream, Bytes{0x2A, 2}, Be16(static_cast<uint16_t>(0x200 + i)),
+                      Be16(static_cast<uint16_t>(snac.size())), snac});
+      }
+      size_t piece = split ? 7 : stream.size();
+      for (size_t at = 0; at < stream.size(); at += piece) {
+        size_t len = std::min(piece, stream.size() - at);
+        ASSERT_TRUE(a.SendRaw(Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + len))));
+        if (split && at + len < stream.size()) usleep(1000);
+      }
+      ::shutdown(a.fd(), SHUT_WR);
+      for (int i = 0; i < n; ++i) {
+        auto in = b.WaitSnac(0x0004, 0x0007);
+        ASSERT_TRUE(in) << "split=" << split << " n=" << n << ": message " << i << " lost";
+        Bytes want = Text("r" + std::to_string(round) + "m" + std::to_string(i));
+        EXPECT_NE(std::search(in->data.begin(), in->data.end(), want.begin(), want.end()), in->data.end())
+            << "split=" << split << " n=" << n << " message " << i;
+      }
+    }
+  }
 }
 
 TEST_F(Messaging, Channel1MessageKeepsItsTextTlv) {
