@@ -67,6 +67,35 @@ TEST_F(BosServer, CommandFramesAreKnownByTheWholeFamilyAndSubtype) {
   EXPECT_FALSE(dir.Exists("olm/2000.olm"));
 }
 
+TEST_F(BosServer, CloseBeforeReadingTheHelloIsACleanClose) {
+  for (int i = 0; i < 5; ++i) {
+    OscarClient c;
+    ASSERT_TRUE(c.Connect(dir.bosPort));
+    c.Close();
+  }
+  EXPECT_TRUE(WaitFor([&] {
+    std::string log = dir.Log("VornBOS");
+    size_t n = 0;
+    for (size_t at = log.find("User close socket="); at != std::string::npos; at = log.find("User close socket=", at + 1)) ++n;
+    return n >= 5;  // the start-up probe closes too
+  }));
+  EXPECT_EQ(dir.Log("VornBOS").find("failed with error="), std::string::npos);
+}
+
+TEST_F(BosServer, EventsLeftForAClosedSessionAreLoggedAsNotFound) {
+  // Two frames in one go, the first no login: the server closes the connection, and the
+  // read events that reading the second frame posted come after the close.
+  OscarClient c;
+  ASSERT_TRUE(c.Connect(dir.bosPort));
+  ASSERT_TRUE(c.ReadFrame());
+  Bytes snac = Cat({Be16(1), Be16(0x17), Be16(0), Be32(1)});
+  Bytes frame = Cat({Bytes{0x2A, 2, 0, 1}, Be16(static_cast<uint16_t>(snac.size())), snac});
+  c.SendRaw(Cat({frame, frame}));
+  EXPECT_TRUE(c.WaitClosed());
+  EXPECT_TRUE(LogHas("User close socket="));
+  EXPECT_TRUE(LogHas("Not find socket="));
+}
+
 TEST_F(BosServer, BadStartByteAndEmptySnacFrameClose) {
   OscarClient a, b;
   ASSERT_TRUE(a.Connect(dir.bosPort));
