@@ -248,7 +248,6 @@ void EventLoop::OnReadiness(Socket s, uint32_t ev) {
   }
   if ((ev & EPOLLERR) && st->peerClosed) {
     // The peer closed cleanly; the error is the reset its side sent back to a later write.
-    st->peerClosed = true;
     PostCloseOnce(s, *st, 0);
     return;
   }
