@@ -11,6 +11,7 @@
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/handlers.h"
 #include "VornBOS/templates.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
@@ -94,11 +95,16 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x09, 0x02}, [](ClientInfo& c) { Template(c, PrivacyRightsFrame()); }},
       {{0x09, 0x05}, Ignore},
       {{0x09, 0x07}, Ignore},
-      {{0x13, 0x02}, Ignore},
-      {{0x13, 0x04}, SendListUpToDate},
-      {{0x13, 0x05}, SendListUpToDate},
-      {{0x13, 0x07}, Ignore},
-      {{0x13, 0x09}, Ignore},
+      {{0x13, 0x02}, SsiRights},
+      {{0x13, 0x04}, SsiSendList},
+      {{0x13, 0x05}, SsiCheckList},
+      {{0x13, 0x07}, SsiActivate},
+      {{0x13, 0x08}, SsiAddItems},
+      {{0x13, 0x09}, SsiUpdateItems},
+      {{0x13, 0x0A}, SsiDeleteItems},
+      {{0x13, 0x11}, SsiEditBracket},
+      {{0x13, 0x12}, SsiEditBracket},
+      {{0x13, 0x14}, SsiFutureAuthGrant},
       {{0x13, 0x18}, ForwardAuthRequest},
       {{0x13, 0x1A}, ForwardAuthReply},
       {{0x15, 0x02}, HandleMetaRequest},

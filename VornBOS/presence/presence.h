@@ -10,6 +10,12 @@ struct IcbmMessage;
 // Contact lists (SNAC 0x03/0x04, 0x13/0x04-0x05).
 void AddContacts(ClientInfo& c);
 void SendListUpToDate(ClientInfo& c);
+// The "Size" and "Date" of the user file's "Contacts" section (time -1 when unset).
+void ReadListStamp(uint32_t uin, uint32_t& time, uint32_t& count);
+// Watching for the stored list: adds uin once (with its online notice when it is online now),
+// or drops every entry of it.
+void WatchContact(ClientInfo& c, uint32_t uin);
+void UnwatchContact(ClientInfo& c, uint32_t uin);
 // The reverse index: the sessions whose contact list holds uin (each once).
 const std::vector<ClientInfo*>& WatchersOf(uint32_t uin);
 void AddWatch(ClientInfo& watcher, uint32_t uin);
