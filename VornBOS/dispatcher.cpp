@@ -48,6 +48,11 @@ void SendVersions(ClientInfo& c) {
 
 void StoreLocationInfo(ClientInfo& c) {
   if (c.in.length < 14) return;
+  // Clients that lead with the away text still send their capabilities as TLV 0x0005.
+  if (GetBe16(c.in.data.data() + 10) != 0x0005) {
+    StoreCapabilitiesTlv(c);
+    return;
+  }
   size_t n = GetBe16(c.in.data.data() + 12);
   if (n > 112) n = 108;
   size_t copy = std::min(n, static_cast<size_t>(c.in.length) - 12);
@@ -59,8 +64,10 @@ void StoreLocationInfo(ClientInfo& c) {
 void RouteByChannel(ClientInfo& c) {
   if (c.in.length < 20) return;
   uint8_t channel = c.in.data[19];
-  if (channel == 1 || channel == 4)
+  if (channel == 1 || channel == 4) {
     RouteMessage(c);
+    AckIfRequested(c);
+  }
   else if (channel == 2)
     RelayAdvancedMessage(c);
 }
@@ -92,6 +99,7 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x04, 0x04}, [](ClientInfo& c) { Template(c, MessagingParamsFrame()); }},
       {{0x04, 0x06}, RouteByChannel},
       {{0x04, 0x0B}, ForwardAck},
+      {{0x04, 0x14}, RelayTyping},
       {{0x09, 0x02}, [](ClientInfo& c) { Template(c, PrivacyRightsFrame()); }},
       {{0x09, 0x05}, Ignore},
       {{0x09, 0x07}, Ignore},

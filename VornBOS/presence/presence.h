@@ -33,6 +33,13 @@ void RouteMessage(ClientInfo& sender);
 void DeliverMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from);
 void RelayAdvancedMessage(ClientInfo& sender);
 void ForwardAck(ClientInfo& c);
+// Typing notification (0x04/0x14) to a connected recipient, naming the sender.
+void RelayTyping(ClientInfo& c);
+// The server acknowledgement (0x04/0x0C) of a channel-1 message carrying TLV 0x0003.
+void AckIfRequested(ClientInfo& c);
+// Location information whose first TLV is not the capabilities: takes TLV 0x0005 wherever it
+// stands. False when there is none.
+bool StoreCapabilitiesTlv(ClientInfo& c);
 
 // Broadcast lists.
 struct SendList {
