@@ -10,6 +10,7 @@
 constexpr uint16_t kSsiOk = 0x0000;
 constexpr uint16_t kSsiNotFound = 0x0002;
 constexpr uint16_t kSsiLimit = 0x000C;
+constexpr uint16_t kSsiAuthRequired = 0x000E;
 
 // Items of an add, update or delete request, read from the SNAC data after the header.
 // An item that does not fit in the data ends the list (the rest is dropped).

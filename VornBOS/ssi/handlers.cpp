@@ -8,6 +8,7 @@
 #include "VornBOS/ssi/frames.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
+#include "server-core/userdb.h"
 #include "server-core/wire.h"
 
 namespace {
@@ -23,19 +24,32 @@ std::vector<SsiItem> RequestItems(const ClientInfo& c) {
   return ParseSsiItems(c.in.data.data() + kSnacHeader, c.in.length - kSnacHeader);
 }
 
+// A user whose file says so ([Main] AuthRequired=1) must authorize who watches them.
+bool NeedsAuthorization(uint32_t uin) {
+  return LeadingNumber(ReadUserString(uin, "Main", "AuthRequired", "0", 8)) != 0;
+}
+
+// The number a buddy item lets its owner watch: 0 while it awaits the authorization that its
+// target requires.
+uint32_t WatchedUin(const SsiItem& item) {
+  uint32_t uin = SsiBuddyUin(item);
+  if (uin != 0 && SsiHasTlv(item, kSsiAwaitingAuth) && NeedsAuthorization(uin)) return 0;
+  return uin;
+}
+
 // Watching follows the stored buddies only once the client activated its list.
 void Watch(ClientInfo& c, const SsiItem& item) {
-  if (c.ssiActive) WatchContact(c, SsiWatchedUin(item));
+  if (c.ssiActive) WatchContact(c, WatchedUin(item));
 }
 
 void Unwatch(ClientInfo& c, const SsiItem& item) {
-  uint32_t uin = item.type == kSsiBuddy ? DecimalPrefix(item.name) : 0;
+  uint32_t uin = SsiBuddyUin(item);
   if (c.ssiActive && uin != 0) UnwatchContact(c, uin);
 }
 
 // A buddy who is connected learns that the owner added them.
 void TellAdded(ClientInfo& c, const SsiItem& item) {
-  uint32_t uin = SsiWatchedUin(item);
+  uint32_t uin = WatchedUin(item);
   ClientInfo* target = uin != 0 && uin != c.UIN ? FindUser(uin) : nullptr;
   if (target && target->isLogged && target->ClnSocket >= 0)
     QueueFrame(*target, 2, SsiYouWereAdded(++Cfg.snacReqId, c.UIN));
@@ -94,6 +108,12 @@ void SsiAddItems(ClientInfo& c) {
   std::vector<uint16_t> status;
   bool changed = false;
   for (SsiItem& item : RequestItems(c)) {
+    // A buddy whose target wants to authorize its watchers is added marked as awaiting.
+    uint32_t uin = SsiBuddyUin(item);
+    if (uin != 0 && !SsiHasTlv(item, kSsiAwaitingAuth) && NeedsAuthorization(uin)) {
+      status.push_back(kSsiAuthRequired);
+      continue;
+    }
     // Adding an item that exists replaces it: clients re-send items they think are new.
     if (SsiItem* old = FindSsiItem(list, item.group, item.id)) {
       Unwatch(c, *old);

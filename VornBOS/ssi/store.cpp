@@ -116,10 +116,7 @@ bool SsiHasTlv(const SsiItem& item, uint16_t type) {
   return false;
 }
 
-uint32_t SsiWatchedUin(const SsiItem& item) {
-  if (item.type != kSsiBuddy || SsiHasTlv(item, kSsiAwaitingAuth)) return 0;
-  return DecimalPrefix(item.name);
-}
+uint32_t SsiBuddyUin(const SsiItem& item) { return item.type == kSsiBuddy ? DecimalPrefix(item.name) : 0; }
 
 std::string RenderSsiText(uint32_t uin, const SsiList& list) {
   std::string out = "; Server-stored contact list of " + std::to_string(uin) +

@@ -37,8 +37,8 @@ std::string SsiFilePath(uint32_t uin);
 
 // True when the item's TLV block holds a TLV of the type.
 bool SsiHasTlv(const SsiItem& item, uint16_t type);
-// The user number a buddy item watches: 0 for other items, awaiting buddies and non-numbers.
-uint32_t SsiWatchedUin(const SsiItem& item);
+// The user number a buddy item names: 0 for other items and names that are not numbers.
+uint32_t SsiBuddyUin(const SsiItem& item);
 
 // The file text and its reading. Parsing skips what it does not understand.
 std::string RenderSsiText(uint32_t uin, const SsiList& list);
