@@ -114,7 +114,7 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x13, 0x12}, SsiEditBracket},
       {{0x13, 0x14}, SsiFutureAuthGrant},
       {{0x13, 0x18}, ForwardAuthRequest},
-      {{0x13, 0x1A}, ForwardAuthReply},
+      {{0x13, 0x1A}, SsiAuthReply},
       {{0x15, 0x02}, HandleMetaRequest},
       {{0x15, 0x04}, NotRegistering},
       {{0x17, 0x04}, NotRegistering},

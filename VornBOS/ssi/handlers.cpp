@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "VornBOS/presence/icbm.h"
+#include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
 #include "VornBOS/ssi/frames.h"
@@ -187,4 +188,41 @@ void SsiFutureAuthGrant(ClientInfo& c) {
   if (!to || to->ClnSocket < 0) return;
   QueueFrame(*to, 2,
              SsiFutureAuth(++Cfg.snacReqId, c.UIN, reinterpret_cast<const uint8_t*>(reason.data()), reason.size()));
+}
+
+namespace {
+
+// Removes the awaiting-authorization TLV from an item's TLV block.
+std::string WithoutAwaitingMark(const std::string& data) {
+  std::string out;
+  WireReader r(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  while (r.has(4)) {
+    size_t start = r.pos();
+    uint16_t type = r.be16();
+    if (!r.skip(r.be16())) break;
+    if (type != kSsiAwaitingAuth) out.append(data, start, r.pos() - start);
+  }
+  return out;
+}
+
+}  // namespace
+
+void SsiAuthReply(ClientInfo& c) {
+  ForwardAuthReply(c);
+  WireReader r(c.in.data.data(), c.in.length);
+  r.seek(kSnacHeader);
+  uint32_t requester = DecimalPrefix(r.text8());
+  uint8_t granted = r.u8();
+  if (!r.ok() || granted == 0 || requester == 0) return;
+  std::optional<SsiList> list = LoadSsi(requester);
+  if (!list) return;
+  bool changed = false;
+  for (SsiItem& item : list->items) {
+    if (SsiBuddyUin(item) != c.UIN || !SsiHasTlv(item, kSsiAwaitingAuth)) continue;
+    item.data = WithoutAwaitingMark(item.data);
+    changed = true;
+  }
+  if (!changed || !SaveSsi(requester, *list)) return;
+  ClientInfo* r2 = FindUser(requester);
+  if (r2 && r2->ssiActive) WatchContact(*r2, c.UIN);
 }

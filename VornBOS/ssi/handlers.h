@@ -13,3 +13,6 @@ void SsiUpdateItems(ClientInfo& c);   // 13/09 -> 13/0E
 void SsiDeleteItems(ClientInfo& c);   // 13/0A -> 13/0E
 void SsiEditBracket(ClientInfo& c);   // 13/11 and 13/12: nothing to do
 void SsiFutureAuthGrant(ClientInfo& c);  // 13/14 -> 13/15 to a connected target
+// 13/1A: forwarded as the offline store does; a grant also clears the "awaiting
+// authorization" mark of the requester's stored buddy item and starts the watch.
+void SsiAuthReply(ClientInfo& c);

@@ -226,3 +226,25 @@ TEST_F(BosUnit, CapabilitiesComeFromTlv5WhateverLeads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BosUnit, GrantedAuthorizationClearsTheMarkAndStartsTheWatch) {
+  ClientInfo& owner = Session(10001);
+  ClientInfo& strict = Session(10003);
+  WriteFile("Db/10003.ini", "[Main]\nAuthRequired=1\n");
+  Receive(owner, Snac(0x13, 0x08, Item("10003", 1, 2, 0, {0x01, 0x31, 0x00, 0x01, 'x', 0x00, 0x66, 0x00, 0x00})));
+  SsiAddItems(owner);
+  SsiActivate(owner);
+  EXPECT_TRUE(WatchersOf(10003).empty());
+  // Declined: nothing changes.
+  Receive(strict, Snac(0x13, 0x1A, {0x05, '1', '0', '0', '0', '1', 0x00, 0x00, 0x00, 0x00, 0x00}));
+  ReadFLAP(strict);
+  EXPECT_TRUE(WatchersOf(10003).empty());
+  Receive(strict, Snac(0x13, 0x1A, {0x05, '1', '0', '0', '0', '1', 0x01, 0x00, 0x00, 0x00, 0x00}));
+  ReadFLAP(strict);
+  EXPECT_EQ(WatchersOf(10003), std::vector<ClientInfo*>{&owner});
+  EXPECT_EQ(LoadSsi(10001)->items[0].data, std::string("\x01\x31\x00\x01x", 5));
+}
+
+}  // namespace
