@@ -248,3 +248,24 @@ TEST_F(BosUnit, GrantedAuthorizationClearsTheMarkAndStartsTheWatch) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BosUnit, ChannelOneMessageAskingForAServerAckGetsOne) {
+  ClientInfo& a = Session(10001);
+  ClientInfo& b = Session(10002);
+  Bytes msg = {9, 8, 7, 6, 5, 4, 3, 2, 0x00, 0x01, 0x05, '1', '0', '0', '0', '2',
+               0x00, 0x02, 0x00, 0x0E, 0x05, 0x01, 0x00, 0x01, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 'h'};
+  Receive(a, Snac(0x04, 0x06, Cat({msg, Bytes{0x00, 0x03, 0x00, 0x00}})));
+  ReadFLAP(a);
+  ASSERT_EQ(b.sendQueue.size(), 1u);
+  ASSERT_EQ(a.sendQueue.size(), 1u);
+  EXPECT_EQ(Data(a.sendQueue.back()), (Bytes{0x00, 0x04, 0x00, 0x0C, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 9, 8, 7, 6, 5,
+                                             4, 3, 2, 0x00, 0x01, 0x05, '1', '0', '0', '0', '2'}));
+  // Without TLV 3 nothing comes back to the sender.
+  Receive(a, Snac(0x04, 0x06, msg));
+  ReadFLAP(a);
+  EXPECT_EQ(a.sendQueue.size(), 1u);
+}
+
+}  // namespace
