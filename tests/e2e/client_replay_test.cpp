@@ -264,4 +264,49 @@ TEST_F(ClientReplay, BitlBeeMd5LoginThenTheSameSession) {
   CheckBitlBee(this, got, 0x0000000a, peer);
 }
 
+TEST_F(ClientReplay, Md5LoginKeysAreFreshAndAWrongDigestIsRefused) {
+  auto keyRequest = [&](OscarClient& c) {
+    EXPECT_TRUE(c.Connect(dir.authPort));
+    EXPECT_TRUE(c.ReadFrame());
+    c.SendFrame(1, Be32(1));
+    EXPECT_TRUE(c.Quiet(300));  // the bare hello is not a login
+    c.SendSnac(0x0017, 0x0006, 1, Cat({Be16(1), Be16(5), Text("10001")}));
+    auto key = c.ReadFrame();
+    EXPECT_TRUE(key && key->Is(0x0017, 0x0007));
+    if (!key || key->data.size() != 22) return std::string();
+    EXPECT_EQ(Bytes(key->data.begin(), key->data.begin() + 12),
+              (Bytes{0x00, 0x17, 0x00, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x0A}));
+    return std::string(key->data.begin() + 12, key->data.end());
+  };
+  OscarClient a, b;
+  std::string k1 = keyRequest(a), k2 = keyRequest(b);
+  EXPECT_EQ(k1.find_first_not_of("0123456789"), std::string::npos);
+  EXPECT_NE(k1, k2);
+  a.SendSnac(0x0017, 0x0002, 2, Cat({Be16(1), Be16(5), Text("10001"), Be16(0x25), Be16(16), Bytes(16, 0)}));
+  auto refused = a.ReadFrame();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->channel, 2);
+  EXPECT_EQ(refused->data, Cat({Bytes{0x00, 0x17, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02},
+                                Bytes{0x00, 0x01, 0x00, 0x05}, Text("10001"), Bytes{0x00, 0x04, 0x00, 0x26},
+                                Text("http://127.0.0.1/vorn/login-error.html"), Bytes{0x00, 0x08, 0x00, 0x02, 0x00, 0x05}}));
+  EXPECT_EQ(dir.ReadFile("Cookie/10001"), "");
+  // The right digest made with the other connection's key works there, with the password
+  // hashed first (TLV 0x004C).
+  Md5Digest hashed = Md5("pw10001");
+  Md5Digest d = Md5(k2 + std::string(hashed.begin(), hashed.end()) + "AOL Instant Messenger (SM)");
+  b.SendSnac(0x0017, 0x0002, 3, Cat({Be16(1), Be16(5), Text("10001"), Be16(0x25), Be16(16), Bytes(d.begin(), d.end()),
+                                     Be16(0x4C), Be16(0)}));
+  auto accepted = b.ReadFrame();
+  ASSERT_TRUE(accepted);
+  auto tlvs = ParseTlvs(accepted->data, 10);
+  ASSERT_EQ(tlvs[6].size(), 256u);
+  EXPECT_EQ(tlvs[6], BytesOfFile(dir.ReadFile("Cookie/10001")));
+  // The roasted login on channel 1 is unchanged.
+  OscarClient r;
+  auto roasted = r.AuthLogin(dir.authPort, 10001, "pw10001");
+  ASSERT_TRUE(roasted);
+  EXPECT_EQ(roasted->channel, 4);
+  EXPECT_EQ(ParseTlvs(roasted->data, 0)[6].size(), 256u);
+}
+
 }  // namespace
