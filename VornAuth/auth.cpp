@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "VornAuth/auth_config.h"
+#include "VornAuth/md5_login.h"
 #include "platform/files.h"
 #include "platform/service.h"
 #include "server-core/config.h"
@@ -90,6 +91,11 @@ void HandleLoginFrame(AuthClient& c) {
   EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
 }
 
+void MarkAnswered(AuthClient& c) {
+  c.step = 2;
+  EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
+}
+
 void OnAccept() {
   int err = 0;
   plat::Socket s = EventWindow->Accept(listenSocket, err);
@@ -134,7 +140,11 @@ void OnRead(plat::Socket s) {
       PostSocketEvent(s, plat::FD_READ);
       break;
     case RecvStatus::FrameDone:
-      HandleLoginFrame(*c);
+      switch (HandleMd5Frame(*c)) {
+        case Md5Step::NotMine: HandleLoginFrame(*c); break;
+        case Md5Step::Answered: MarkAnswered(*c); break;
+        case Md5Step::Continue: break;
+      }
       break;
     default:
       break;

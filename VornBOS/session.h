@@ -23,6 +23,7 @@ struct ClientInfo : FlapConn {
   std::string relayTemplate;
   bool relayTemplateReady = false;
   bool isLogged = false;
+  bool ssiActive = false;  // the stored list was activated (13/07): its buddies are watched
   uint8_t Status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
   uint32_t connectTime = 0;
   uint64_t created = 0;  // creation order, newest largest
