@@ -123,6 +123,17 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
   if (c.UIN != 0 || c.in.length < 4) return false;
   const uint8_t* d = c.in.data.data();
   WireReader r(d, c.in.length);
+  bool online = d[0] == 0x00 && d[1] == 0x01 && d[2] == 0x00 && d[3] == 0x80;
+  if (!online && !(d[1] == 0x04 && d[3] == 0x06) && !(d[1] == 0x01 && d[3] == 0x0E)) return false;
+  if (!CommandAllowed(c)) {
+    WriteLog("Command frame refused (CmdAllow)", 11, c.addr.c_str(), c.UIN);
+    bad = true;
+    return true;
+  }
+  if (online) {
+    SendOnlineList(c);
+    return true;
+  }
   if (d[1] == 0x04 && d[3] == 0x06) {
     // The sender's number sits after the recipient text: offset 25 + its length.
     r.seek(20);
