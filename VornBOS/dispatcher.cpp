@@ -117,24 +117,34 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
     WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, c.addr.c_str(), c.UIN, family, subtype);
 }
 
-// A frame from a connection that has not logged in: a command client's message or status
-// query. True when the frame was one of them.
+enum class CommandKind { None, Message, Status, OnlineList };
+
+CommandKind CommandKindOf(const uint8_t* d) {
+  if (d[1] == 0x04 && d[3] == 0x06) return CommandKind::Message;
+  if (d[1] == 0x01 && d[3] == 0x0E) return CommandKind::Status;
+  if (d[0] == 0x00 && d[1] == 0x01 && d[2] == 0x00 && d[3] == 0x80) return CommandKind::OnlineList;
+  return CommandKind::None;
+}
+
+// A frame from a connection that has not logged in: a command client's message, status
+// query or online-list request. True when the frame was one of them; a frame from an
+// address that [Main] CmdAllow leaves out closes the connection.
 bool HandleCommandFrame(ClientInfo& c, bool& bad) {
   if (c.UIN != 0 || c.in.length < 4) return false;
   const uint8_t* d = c.in.data.data();
-  WireReader r(d, c.in.length);
-  bool online = d[0] == 0x00 && d[1] == 0x01 && d[2] == 0x00 && d[3] == 0x80;
-  if (!online && !(d[1] == 0x04 && d[3] == 0x06) && !(d[1] == 0x01 && d[3] == 0x0E)) return false;
+  CommandKind kind = CommandKindOf(d);
+  if (kind == CommandKind::None) return false;
   if (!CommandAllowed(c)) {
     WriteLog("Command frame refused (CmdAllow)", 11, c.addr.c_str(), c.UIN);
     bad = true;
     return true;
   }
-  if (online) {
+  WireReader r(d, c.in.length);
+  if (kind == CommandKind::OnlineList) {
     SendOnlineList(c);
     return true;
   }
-  if (d[1] == 0x04 && d[3] == 0x06) {
+  if (kind == CommandKind::Message) {
     // The sender's number sits after the recipient text: offset 25 + its length.
     r.seek(20);
     r.skip(4 + r.u8());
@@ -144,15 +154,13 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
       RouteMessage(c);
       return true;
     }
-  } else if (d[1] == 0x01 && d[3] == 0x0E) {
+  } else {
     r.seek(6);  // the queried number stands in the request id
     uint32_t uin = r.le32();
     if (r.ok()) {
       SendStatusReply(c, uin);
       return true;
     }
-  } else {
-    return false;
   }
   WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
   bad = true;
