@@ -1,6 +1,7 @@
 #include "vornadmin/datafolder.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -78,6 +79,14 @@ void WriteEdits(const std::string& path, const std::vector<plat::ProfileEdit>& e
   errno = 0;
   if (!plat::WriteProfileStrings(edits, path))
     throw Failure("cannot write " + path + ": " + ErrnoText() + " (nothing was changed)");
+  AdoptFolderOwner(path);
+}
+
+void AdoptFolderOwner(const std::string& path) {
+  if (::geteuid() != 0) return;
+  std::string dir = path.substr(0, path.find_last_of('/') + 1);
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) == 0) (void)!::chown(path.c_str(), st.st_uid, st.st_gid);
 }
 
 void CheckValue(const std::string& value, const char* what, size_t maxLen) {

@@ -167,6 +167,24 @@ TEST(AdminUsers, ReadOnlyFolderChangesNothing) {
   EXPECT_EQ(Names(dir.path() + "Db"), (std::vector<std::string>{"1000.ini", "9000.ini"}));
 }
 
+// Run as root, the tool leaves files to the folder's owner, so the servers' user can read them.
+TEST(AdminUsers, AsRootFilesGoToTheFolderOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  DataDir dir;
+  dir.WriteIni(8);
+  ASSERT_EQ(::chown((dir.path() + "Db").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(Admin(dir, {"user", "add", "1000", "--password", "a"}).code, 0);
+  ASSERT_EQ(Admin(dir, {"user", "passwd", "1000", "--password", "b"}).code, 0);
+  ASSERT_EQ(Admin(dir, {"list", "create", "9100", "1000"}).code, 0);
+  for (const char* f : {"Db/1000.ini", "Db/9100.ini"}) {
+    struct stat st{};
+    ASSERT_EQ(::stat((dir.path() + f).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u) << f;
+    EXPECT_EQ(st.st_gid, 65534u) << f;
+  }
+  EXPECT_EQ(ModeOf(dir.path() + "Db/1000.ini"), 0600u);
+}
+
 TEST(AdminLists, CreateChangeShowDelete) {
   DataDir dir;
   // Key 1 ends the lists; the stale key 2 behind it must not come back to life.
