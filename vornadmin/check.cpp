@@ -63,6 +63,12 @@ void Checker::Folders() {
     else if (::access(p.c_str(), W_OK) != 0)
       Add(p, "not writable by this user", "chown -R vorn:vorn " + p + " and run the servers as that user");
   }
+  for (const char* sub : {"", "Db/", "Cookie/", "olm/"}) {
+    struct stat st{};
+    std::string p = data_ + sub;
+    if (::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IWOTH))
+      Add(p, "writable by every user of this machine", "chmod o-w " + p);
+  }
 }
 
 void Checker::Port(const char* key, const char* def) {

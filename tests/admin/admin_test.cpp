@@ -229,6 +229,7 @@ TEST(AdminCheck, CleanFolderAndEachProblem) {
   dir.WriteFile("Db/1001.ini.Ab12Cd", "[Main]\n");
   ::chmod((dir.path() + "Db/1000.ini").c_str(), 0644);
   fs::remove(dir.path() + "olm");
+  ::chmod((dir.path() + "Cookie").c_str(), 0777);
   r = Admin(dir, {"check"});
   EXPECT_EQ(r.code, 1);
   std::string ini = dir.path() + "vorn.ini";
@@ -238,6 +239,7 @@ TEST(AdminCheck, CleanFolderAndEachProblem) {
         ini + ": SMS routes are set but [SendSetting] smtp_server is not",
         dir.path() + "Db/9100.ini: list 9100 has no member file",
         dir.path() + "Db/1001.ini.Ab12Cd: left over from an interrupted write",
+        dir.path() + "Cookie/: writable by every user of this machine; chmod o-w " + dir.path() + "Cookie/\n",
         dir.path() + "Db/1000.ini: readable by others but holds a password; chmod 600 " + dir.path() + "Db/1000.ini\n"})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n---\n" << r.out;
   r = Admin(dir, {"--json", "check"});
