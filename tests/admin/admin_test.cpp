@@ -1,4 +1,6 @@
 // vornadmin over a real data folder: users, broadcast lists, check, and bad input.
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,6 +185,44 @@ TEST(AdminUsers, AsRootFilesGoToTheFolderOwner) {
     EXPECT_EQ(st.st_gid, 65534u) << f;
   }
   EXPECT_EQ(ModeOf(dir.path() + "Db/1000.ini"), 0600u);
+}
+
+// At a terminal the password is asked for twice and never echoed.
+TEST(AdminUsers, TypedPasswordIsNotEchoed) {
+  DataDir dir;
+  dir.WriteIni(8);
+  int master = -1;
+  pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::string exe = std::string(VORN_BIN_DIR) + "/vornadmin";
+    std::string data = dir.path();
+    ::execl(exe.c_str(), exe.c_str(), "--data", data.c_str(), "user", "add", "1000", nullptr);
+    ::_exit(127);
+  }
+  std::string seen;
+  auto readUntil = [&](const std::string& text) {
+    char buf[256];
+    while (seen.find(text) == std::string::npos) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 3000) <= 0) return false;
+      ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) return false;
+      seen.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  };
+  ASSERT_TRUE(readUntil("Password: "));
+  ASSERT_EQ(::write(master, "t0ps3cret\n", 10), 10);
+  ASSERT_TRUE(readUntil("Repeat password: "));
+  ASSERT_EQ(::write(master, "t0ps3cret\n", 10), 10);
+  readUntil("added");
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_EQ(seen.find("t0ps3cret"), std::string::npos) << seen;
+  EXPECT_EQ(dir.ReadFile("Db/1000.ini"), "[Main]\nPass=t0ps3cret\n");
 }
 
 TEST(AdminLists, CreateChangeShowDelete) {
