@@ -13,7 +13,6 @@ namespace {
 
 // Reads one line from the terminal with echo off, restoring the terminal afterwards.
 std::string ReadHidden(Context& ctx, const char* prompt) {
-  *ctx.err << prompt << std::flush;
   termios old{};
   bool restore = ::tcgetattr(STDIN_FILENO, &old) == 0;
   if (restore) {
@@ -22,9 +21,11 @@ std::string ReadHidden(Context& ctx, const char* prompt) {
     quiet.c_lflag |= ECHONL;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  // The prompt comes after echo is off, so nothing typed in answer to it is shown.
+  *ctx.err << prompt << std::flush;
   std::string line;
   bool got = static_cast<bool>(std::getline(*ctx.in, line));
-  if (restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+  if (restore) ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
   if (!got) throw Failure("no password read");
   return line;
 }
