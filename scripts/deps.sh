@@ -2,6 +2,8 @@
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd gcab cabextract)
+# The package test: the maintainer scripts make a system user; systemd-analyze verifies the units.
+pkgs+=(adduser systemd)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -14,3 +14,6 @@ cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_SANITI
 cmake --build build-san -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-san --output-on-failure -j "$jobs"
+
+# --- Debian package: build, install, run the installed servers as the vorn user, purge ---
+bash scripts/package_test.sh

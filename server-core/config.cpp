@@ -5,6 +5,11 @@
 #include "platform/ini.h"
 #include "server-core/log.h"
 
+AddrAllowList DefaultCmdAllow() {
+  std::vector<std::string> bad;
+  return ParseAddrAllowList("127.0.0.1", bad);
+}
+
 ServerConfig Cfg;
 
 std::string ReadDataPath() {
@@ -56,6 +61,13 @@ void LoadLists(const ConfigTables& tables) {
   if (tables.addSendList) tables.addSendList(Cfg.SendAll);
 }
 
+// Who may send command frames; unreadable entries are logged and left out.
+void LoadCmdAllow() {
+  std::vector<std::string> bad;
+  Cfg.cmdAllow = ParseAddrAllowList(ReadIniString("Main", "CmdAllow", "127.0.0.1"), bad);
+  for (const std::string& entry : bad) WriteLog("Bad CmdAllow entry: %s", 11, "", 0, entry.c_str());
+}
+
 void LoadSmsRoutes(const ConfigTables& tables) {
   for (int i = 0;; ++i) {
     std::string key = "sms" + std::to_string(i);
@@ -90,6 +102,7 @@ void LoadConfiguration(const ConfigTables& tables) {
   Cfg.TemplateMsg = ReadIniString("SendSetting", "TemplateMsg",
                                   "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%");
   Cfg.snacReqId = 0;
+  LoadCmdAllow();
   if (tables.clear) tables.clear();
   LoadLists(tables);
   LoadSmsRoutes(tables);
