@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
+#ifdef _WIN32
+// Files are opened in binary mode and their handles are not inherited.
+#define O_CLOEXEC (_O_BINARY | _O_NOINHERIT)
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -136,7 +140,7 @@ const unpack::IoCallbacks kCallbacks = {Alloc, Release, OpenFile, ReadFile, Writ
 
 extern "C" {
 
-UNPACK_API int32_t Open(const char* path) {
+UNPACK_API int32_t UNPACK_STDCALL Open(const char* path) {
   if (g_state.walking || path == nullptr || std::strlen(path) > kMaxPath) return 0;
   if (g_state.engine != nullptr) {
     unpack::EngineDestroy(g_state.engine);
@@ -148,7 +152,7 @@ UNPACK_API int32_t Open(const char* path) {
   return g_state.engine != nullptr ? 1 : 0;
 }
 
-UNPACK_API int32_t Enumerate(UnpackCallback callback) {
+UNPACK_API int32_t UNPACK_STDCALL Enumerate(UnpackCallback callback) {
   if (g_state.walking || g_state.engine == nullptr || callback == nullptr) return 0;
   g_state.callback = callback;
   g_state.walking = true;
@@ -163,7 +167,7 @@ UNPACK_API int32_t Enumerate(UnpackCallback callback) {
   return ok ? 1 : 0;
 }
 
-UNPACK_API int32_t Close(void) {
+UNPACK_API int32_t UNPACK_CDECL Close(void) {
   // The engine in use by a running walk goes when the walk ends.
   g_state.closePending = g_state.walking;
   if (g_state.walking) return 1;
@@ -173,6 +177,13 @@ UNPACK_API int32_t Close(void) {
   return 1;
 }
 
-UNPACK_API int32_t LibMain(void*, uint32_t, void*) { return 1; }
+UNPACK_API int32_t UNPACK_STDCALL LibMain(void*, uint32_t, void*) { return 1; }
+
+#ifdef _WIN32
+// The runtime's entry point hands every notification on to LibMain.
+int __stdcall DllMain(void* module, unsigned long reason, void* reserved) {
+  return LibMain(module, static_cast<uint32_t>(reason), reserved);
+}
+#endif
 
 }  // extern "C"
