@@ -35,11 +35,14 @@ int Receive(uint16_t authPort, uint16_t bosPort, uint32_t uin, const char* passw
             int seconds) {
   vt::OscarClient c;
   if (!c.SignOn(authPort, bosPort, uin, password)) return std::puts("sign-on failed"), 1;
+  c.SetStatus(0x00000012);  // a status the status query then reports (18)
   std::puts("ready");
   std::fflush(stdout);
   auto in = c.WaitSnac(0x0004, 0x0007, seconds * 1000);
   if (!in || !Contains(in->data, text)) return std::puts("message not received"), 1;
   std::puts("received");
+  std::fflush(stdout);
+  c.Quiet(5000);  // stays signed on for the status query that follows the message
   return 0;
 }
 

@@ -37,7 +37,8 @@ flags = CLng(cmd.uinInfo(4))
 external = CLng(cmd.uinInfo(1))
 other = CLng(cmd.uinInfo(5))
 WScript.Echo "online status " & online & " flags " & flags & " external " & external
-If online = 65535 Then Fail "recipient is not online"
+If online <> 18 Then Fail "recipient's status is not the one it set (18)"
+If external <> &H7F000001 Then Fail "external address is not 127.0.0.1"
 If other <> online Then Fail "uinInfo(5) differs from the online status"
 
 cmd.ICQServer = "no-such-host.invalid"
