@@ -25,6 +25,13 @@ using unpack::Notification;
 constexpr size_t kMaxPath = 255;
 constexpr int kCpu80386 = 1;
 constexpr uint16_t kAttributeMask = 0x27;
+// The cabinet path is split into folder and name at the system's separator; the next
+// cabinets of a set are looked for in that folder.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
 
 struct State {
   char cabinetPath[kMaxPath + 1] = {};
@@ -157,7 +164,7 @@ UNPACK_API int32_t UNPACK_STDCALL Enumerate(UnpackCallback callback) {
   g_state.callback = callback;
   g_state.walking = true;
   const std::string path = g_state.cabinetPath;
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(kPathSeparator);
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const bool ok = unpack::EngineCopy(g_state.engine, name.c_str(), dir.c_str(), Notify, nullptr);
