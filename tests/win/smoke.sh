@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows smoke suite under Wine, one step per CTest test:
 #   prefix    a fresh Wine prefix with the null graphics driver and a persistent wineserver
+#   platform  the Windows platform layer (profile, files, registry, event loop)
 #   services  VornBOS.exe and VornAuth.exe as services: setup, net start, a password and
 #             cookie login with a message between two clients, pause/continue through
 #             ControlService, the COM object from VBScript, regsvr32 /u, net stop, delete
@@ -161,6 +162,13 @@ step_unpack() {
   chmod -R u+w "$W/unpack-linux" "$W/unpack-win"
 }
 
+step_platform() {
+  local out
+  out=$(cd "$VORN_WIN_BIN" && wine_run ./platform_check.exe)
+  echo "$out"
+  [[ $out == *"PLATFORM CHECK OK"* ]] || fail "platform layer"
+}
+
 step_pernot() {
   local out
   out=$(cd "$VORN_WIN_BIN" && wine_run ./pernot_host.exe)
@@ -170,9 +178,10 @@ step_pernot() {
 
 case "${1:-}" in
   prefix) step_prefix ;;
+  platform) step_platform ;;
   services) step_services ;;
   unpack) step_unpack ;;
   pernot) step_pernot ;;
   cleanup) step_cleanup ;;
-  *) echo "usage: smoke.sh prefix|services|unpack|pernot|cleanup" >&2; exit 2 ;;
+  *) echo "usage: smoke.sh prefix|platform|services|unpack|pernot|cleanup" >&2; exit 2 ;;
 esac
