@@ -21,7 +21,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # the Release build above. Skip it with VORN_SKIP_WINDOWS=1 where Wine cannot be installed.
 if [ "${VORN_SKIP_WINDOWS:-0}" != "1" ]; then
   bash scripts/deps-windows.sh
-  cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  launcher=()
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVORN_LINUX_BUILD="$PWD/build"
   cmake --build build-win -j "$jobs"
   ctest --test-dir build-win --output-on-failure

@@ -101,7 +101,9 @@ stop_service() {
 }
 
 step_services() {
-  local bos=$((20000 + RANDOM % 20000)) auth
+  # Below the Linux ephemeral range (32768 and up), where Wine's bind would meet the
+  # TIME_WAIT ends of other programs' connections.
+  local bos=$((20000 + RANDOM % 12000)) auth
   auth=$((bos + 1))
   rm -rf "$W/data" && mkdir -p "$W/data/Db" "$W/data/Cookie" "$W/data/olm"
   cp "$HERE/../../demo/Db/1000.ini" "$HERE/../../demo/Db/1001.ini" "$W/data/Db/"
