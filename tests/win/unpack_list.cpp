@@ -1,11 +1,14 @@
 // Extracts cabinets through the exports of the unpack library and prints, per file, what
-// the callback saw and a hash of the file written to disk; per cabinet, Enumerate's result.
+// the callback saw, a hash of the file written to disk and the time and read-only bit it was
+// given; per cabinet, Enumerate's result.
 // The same source runs against libunpack.so on Linux and unpack.dll (loaded through its
 // exports) under Wine, so the two listings can be compared line by line.
 //   unpack_list BASEDIR OUTDIR CABINET...   (cabinet names relative to BASEDIR, with '/')
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include <sys/stat.h>
 
 #include "unpack/unpack.h"
 
@@ -50,6 +53,16 @@ std::string Hex(const char* s) {
   return out;
 }
 
+bool ComparableDate(uint32_t dateTime) {
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const unsigned date = dateTime >> 16, time = dateTime & 0xFFFF;
+  const unsigned year = 1980 + (date >> 9), month = (date >> 5) & 0x0F, day = date & 0x1F;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (month < 1 || month > 12 || day < 1 || day > unsigned(kDays[month - 1]) || year > 2037) return false;
+  if (month == 2 && day == 29 && !leap) return false;
+  return (time >> 11) < 24 && ((time >> 5) & 0x3F) < 60 && (time & 0x1F) < 30;
+}
+
 int32_t UNPACK_STDCALL Callback(int32_t code, void* record) {
   if (code == UNPACK_BEFORE_FILE) {
     auto* f = static_cast<UnpackFileRecord*>(record);
@@ -61,8 +74,19 @@ int32_t UNPACK_STDCALL Callback(int32_t code, void* record) {
     auto* f = static_cast<UnpackFileRecord*>(record);
     uint64_t size = 0;
     uint64_t hash = HashFile(f->targetPath, size);
-    std::printf("file\t%s\t%u\t%08x\t%02x\t%llu\t%016llx\n", Hex(f->name).c_str(), f->size, f->dateTime,
-                f->attributes, static_cast<unsigned long long>(size), static_cast<unsigned long long>(hash));
+    // The last-write time and the read-only bit the library gave the written file.
+    struct stat st {};
+    long long mtime = -1;
+    int readOnly = -1;
+    if (stat(f->targetPath, &st) == 0) {
+      // A file whose stored date is invalid keeps the time it was written at, which differs
+      // from run to run; dates past 2037 are not set by Wine. Neither is compared.
+      mtime = ComparableDate(f->dateTime) ? static_cast<long long>(st.st_mtime) : -2;
+      readOnly = (st.st_mode & S_IWUSR) ? 0 : 1;
+    }
+    std::printf("file\t%s\t%u\t%08x\t%02x\t%llu\t%016llx\t%lld\t%d\n", Hex(f->name).c_str(), f->size,
+                f->dateTime, f->attributes, static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(hash), mtime, readOnly);
   }
   return 0;
 }
