@@ -14,3 +14,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}"
 fi
+# The Windows stage's packages (MinGW-w64, widl, Wine), unless that stage is skipped.
+if [ "${VORN_SKIP_WINDOWS:-0}" != "1" ]; then
+  bash "$(dirname "$0")/deps-windows.sh"
+fi

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/ini.h"
+#include "platform/system.h"
 #include "server-core/log.h"
 
 AddrAllowList DefaultCmdAllow() {
@@ -13,26 +14,26 @@ AddrAllowList DefaultCmdAllow() {
 ServerConfig Cfg;
 
 std::string ReadDataPath() {
-  const char* value = std::getenv("VORN_PATH");
-  if (value == nullptr) {
+  std::string path;
+  plat::SettingRead read = plat::ReadDataPathSetting(path);
+  if (read == plat::SettingRead::kNoKey) {
     WriteLog("Error open reestr key: HKLM:SOFTWARE\\Tarn\\Vorn", 11, "", 0);
-    return "./";
+    return plat::kDefaultDataPath;
   }
-  if (*value == '\0') {
+  if (read == plat::SettingRead::kNoValue) {
     WriteLog("Error read reestr - HKLM:SOFTWARE\\Tarn\\Vorn\\path", 11, "", 0);
     WriteLog("Use default ini-file = .\\Vorn.ini", 9, "", 0);
-    return "./";
+    return plat::kDefaultDataPath;
   }
-  std::string path = value;
   if (path.size() > 259) path.resize(259);
   return path;
 }
 
 void SetDataPath(const std::string& path) {
   Cfg.DataPath = path;
-  Cfg.userDir = path + "Db/";
-  Cfg.cookieDir = path + "Cookie/";
-  Cfg.olmDir = path + "olm/";
+  Cfg.userDir = path + "Db" + plat::kPathSep;
+  Cfg.cookieDir = path + "Cookie" + plat::kPathSep;
+  Cfg.olmDir = path + "olm" + plat::kPathSep;
   Cfg.iniFile = path + "vorn.ini";
 }
 
@@ -81,7 +82,7 @@ void LoadSmsRoutes(const ConfigTables& tables) {
 
 void LoadConfiguration(const ConfigTables& tables) {
   CloseLog();
-  SetLogFile("VornBOS", "./");  // where the lines about a missing data folder go
+  SetLogFile("VornBOS", plat::kDefaultDataPath);  // where the lines about a missing data folder go
   std::string path = ReadDataPath();
   SetDataPath(path);
   SetLogFile("VornBOS", Cfg.DataPath);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/system.h"
 
 std::atomic<int16_t> LogLevel{0};
 std::atomic<bool> HexDumpBelowZero{false};
@@ -18,7 +19,7 @@ struct LogState {
   std::FILE* file = nullptr;
   int day = 0;
   std::string program = "VornBOS";
-  std::string dataPath = "./";
+  std::string dataPath = plat::kDefaultDataPath;
 };
 
 LogState& State() {
