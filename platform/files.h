@@ -27,6 +27,19 @@ bool RandomBytes(void* buf, size_t len);
 // Raises the open-file limit to its hard maximum; returns the new soft limit.
 long RaiseFileLimit();
 
+// Holds an exclusive lock on the folder of path while it lives, so that writers of that
+// folder in this process or another (a server and the admin tool) take turns.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& path);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  intptr_t handle_ = -1;
+};
+
 // Full path of the running program.
 std::string ProgramPath();
 

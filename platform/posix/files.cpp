@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -151,6 +152,20 @@ std::string ProgramPath() {
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return std::string();
   return std::string(buf, static_cast<size_t>(n));
+}
+
+FolderLock::FolderLock(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0)
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  handle_ = fd;
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 }  // namespace plat

@@ -1,11 +1,6 @@
 #include "platform/ini.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -112,32 +107,6 @@ std::string GetProfileString(const std::string& section, const std::string& key,
   if (result.size() > size - 1) result.resize(size - 1);
   return result;
 }
-
-namespace {
-
-// Holds an exclusive lock on the file's folder while a read-modify-write runs, so that two
-// processes (a server and the admin tool) changing the same file never lose an update.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0)
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
-}  // namespace
 
 namespace {
 

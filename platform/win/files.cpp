@@ -127,4 +127,24 @@ std::string ProgramPath() {
   return std::string(buf, n);
 }
 
+// Windows cannot lock a folder handle, so the lock is a byte range of a lock file in it.
+FolderLock::FolderLock(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  HANDLE h = ::CreateFileA((dir + "folder.lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  OVERLAPPED ov{};
+  if (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov)) {
+    ::CloseHandle(h);
+    return;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
 }  // namespace plat
