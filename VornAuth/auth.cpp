@@ -81,7 +81,7 @@ void HandleLoginFrame(AuthClient& c) {
   // cookie handed out earlier stops working.
   std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(uin));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(uin) : std::vector<uint8_t>();
-  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size())) {
+  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size(), 0600)) {
     WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
     accepted = false;
   }

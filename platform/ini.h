@@ -13,9 +13,10 @@ std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& def, size_t size, const std::string& path);
 
 // Sets a key, creating file, section and key as needed; no value deletes the key.
-// Returns false when the file could not be written.
+// Returns false when the file could not be written. mode is the permission the file gets.
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& path);
+                        const std::optional<std::string>& value, const std::string& path,
+                        unsigned mode = 0644);
 
 // Integer conversion the way atoi does it: white space, optional sign, leading digits.
 long long AtoI(const std::string& text);

@@ -18,7 +18,14 @@ struct ServerConfig {
   bool isSendChat = false;
   std::string TemplateMsg = "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%";
   uint32_t snacReqId = 0;
+  // Bounds on what one user or connection may hold (not in the original key set).
+  uint64_t OLMMaxBytes = 16u << 20;     // stored offline bytes per recipient; 0 = no limit
+  uint64_t SendQueueMax = 4u << 20;     // bytes queued for one connection before it is closed
+  uint32_t MaxContacts = 1000;          // contact-list entries kept per session
 };
+
+// Reads the bound keys above ([Main] OLMMaxBytes, SendQueueMax, MaxContacts) and logs them.
+void LoadBounds();
 
 // Written only by the configuration load, on the server thread.
 extern ServerConfig Cfg;

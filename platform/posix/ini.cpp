@@ -109,7 +109,8 @@ std::string GetProfileString(const std::string& section, const std::string& key,
 }
 
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& path) {
+                        const std::optional<std::string>& value, const std::string& path,
+                        unsigned mode) {
   std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>{});
   size_t first, end;
   if (!FindSection(lines, section, first, end)) {
@@ -136,7 +137,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
   }
   std::string text;
   for (const auto& l : lines) text += l + "\n";
-  return WriteFileAtomic(path, text.data(), text.size());
+  return WriteFileAtomic(path, text.data(), text.size(), mode);
 }
 
 }  // namespace plat
