@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd gcab cabextract)
+pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd gcab cabextract clang libclang-rt-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

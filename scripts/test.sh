@@ -14,3 +14,6 @@ cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_SANITI
 cmake --build build-san -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-san --output-on-failure -j "$jobs"
+
+# ---- Fuzz smoke: every libFuzzer target for a few seconds (clang build in build-fuzz) ----
+bash fuzz/run.sh smoke

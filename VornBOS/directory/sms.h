@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-class MailMessage;
+struct MailMessage;
 
 struct SmsRoute {
   std::string sign;  // number prefix, lower case
