@@ -9,6 +9,7 @@
 #include "VornAuth/auth_config.h"
 #include "platform/files.h"
 #include "platform/service.h"
+#include "server-core/startup_check.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
 #include "server-core/server_host.h"
@@ -268,6 +269,8 @@ void AuthServerThread() {
   LoadAuthConfiguration();
   WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
   WriteLog("VornAuth start", 11, "", 0);
+  if (!CheckDataFolders("VornAuth")) return;  // the service ends with a non-zero exit code
+  RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
                                    "bind() failed with error", "listen() failed with error",

@@ -16,6 +16,7 @@
 #include "server-core/flap.h"
 #include "server-core/log.h"
 #include "server-core/server_host.h"
+#include "server-core/startup_check.h"
 
 namespace {
 
@@ -227,6 +228,8 @@ void ServerThread() {
   LoadConfiguration(ServerTablesHooks());
   WriteLog("\n\nVorn 1.2.5 (BOS)", 11, "", 0);
   WriteLog("VornBOS start", 11, "", 0);
+  if (!CheckDataFolders("VornBOS")) return;  // the service ends with a non-zero exit code
+  RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
