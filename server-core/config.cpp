@@ -77,6 +77,9 @@ void LoadBounds() {
   int32_t contacts = ReadIniInt("Main", "MaxContacts", "1000");
   Cfg.MaxContacts = contacts >= 0 ? static_cast<uint32_t>(contacts) : 1000;
   WriteLog("%u", 11, "MaxContacts", 0, Cfg.MaxContacts);
+  int32_t login = ReadIniInt("Main", "LoginTimeout", "60");
+  Cfg.LoginTimeout = login > 0 ? static_cast<uint32_t>(login) : 60;
+  WriteLog("%u", 11, "LoginTimeout", 0, Cfg.LoginTimeout);
 }
 
 void LoadConfiguration(const ConfigTables& tables) {

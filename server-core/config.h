@@ -22,9 +22,11 @@ struct ServerConfig {
   uint64_t OLMMaxBytes = 16u << 20;     // stored offline bytes per recipient; 0 = no limit
   uint64_t SendQueueMax = 4u << 20;     // bytes queued for one connection before it is closed
   uint32_t MaxContacts = 1000;          // contact-list entries kept per session
+  uint32_t LoginTimeout = 60;           // seconds a connection has to complete its cookie login
 };
 
-// Reads the bound keys above ([Main] OLMMaxBytes, SendQueueMax, MaxContacts) and logs them.
+// Reads the bound keys above ([Main] OLMMaxBytes, SendQueueMax, MaxContacts, LoginTimeout)
+// and logs them.
 void LoadBounds();
 
 // Written only by the configuration load, on the server thread.

@@ -59,3 +59,23 @@ TEST(Bounds, AClientThatNeverReadsCannotGrowTheServer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Bounds, AConnectionThatNeverLogsInIsClosedAfterTheLoginTimeOut) {
+  DataDir dir;
+  dir.WriteIni(0, "LoginTimeout=1\n");
+  dir.WriteUser(1000, "[Main]\nPass=pw\n");
+  ServerProcess auth, bos;
+  ASSERT_TRUE(auth.Start("VornAuth", dir, dir.authPort));
+  ASSERT_TRUE(bos.Start("VornBOS", dir, dir.bosPort));
+  OscarClient idle, user;
+  ASSERT_TRUE(idle.Connect(dir.bosPort));
+  ASSERT_TRUE(idle.ReadFrame().has_value());  // the hello
+  ASSERT_TRUE(user.SignOn(dir.authPort, dir.bosPort, 1000, "pw"));
+  EXPECT_TRUE(idle.WaitClosed(3000));
+  EXPECT_NE(dir.Log("VornBOS").find("Login time-out socket="), std::string::npos);
+  EXPECT_FALSE(user.WaitClosed(500));  // a logged-in session stays
+}
+
+}  // namespace
