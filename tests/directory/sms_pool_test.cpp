@@ -80,4 +80,23 @@ TEST_F(SmsPoolTest, AHangingRelayTiesUpFourThreadsAndTheQueueThenRequestsFail) {
   ClearSmsRoutes();
 }
 
+TEST_F(SmsPoolTest, ARelayThatIsDownFailsEachMailQuicklyAndFreesTheWorkers) {
+  uint16_t port = 0;
+  ::close(SilentRelay(port));  // nothing listens there any more
+  std::ofstream(Cfg.iniFile) << "[SendSetting]\nsmtp_server=127.0.0.1\nsmtp_port=" << port << "\n";
+  ClearSmsRoutes();
+  AddSmsRoute("<sign>7</sign><to>%number%@sms.test</to><subj>SMS</subj>");
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) {
+    auto replies = Call(SendSms, 0x1482, SmsRequest("7" + std::to_string(100 + i)));
+    ASSERT_EQ(replies.size(), 1u);
+    std::string text(replies[0].data.begin(), replies[0].data.end());
+    EXPECT_NE(text.find("<deliverable>Yes</deliverable>"), std::string::npos);  // queued: the reply does not wait
+  }
+  WaitForMailJobs(10);
+  EXPECT_EQ(PendingMailJobs(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ClearSmsRoutes();
+}
+
 }  // namespace
