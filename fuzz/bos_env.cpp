@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdlib>
 #include <memory>
 
 #include "VornBOS/presence/presence.h"
@@ -47,6 +48,10 @@ BosEnv& Env() {
     auto* e = new BosEnv;
     dataDir = "/dev/shm/vorn-fuzz-" + std::to_string(::getpid()) + "/";
     for (const char* d : {"", "Db", "Cookie", "olm"}) std::filesystem::create_directories(dataDir + d);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dataDir, ec);
+    });
     Write("vorn.ini", "[Main]\nLogLevel=0\n[SendSetting]\nsms0=<sign>7</sign><to>%number%@sms.invalid</to>"
                       "<subj>SMS %number%</subj>\nsmtp_server=-\n");
     Write("Db/1000.ini", "[Main]\nPass=secret\nNick=alpha\nFirst=Ann\nLast=Lee\nEmail=ann@example.org\n"
