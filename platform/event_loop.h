@@ -5,7 +5,11 @@
 //  - FD_WRITE comes once after accept and again only after a send would have blocked;
 //  - FD_ACCEPT comes when a connection waits and again after each successful accept;
 //  - FD_CLOSE comes once when the peer has closed (error 0) or the connection failed
-//    (the error number in the high 16 bits of lParam).
+//    (the error number in the high 16 bits of lParam). After a peer's clean close it comes
+//    only once every byte has been read, and behind whatever the handler posted while
+//    reading the last bytes (a frame completed by them is handled before the close). A
+//    reset that merely answers a write after the peer's clean close is reported as that
+//    clean close.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +31,11 @@ constexpr uint16_t FD_WRITE = 2;
 constexpr uint16_t FD_ACCEPT = 8;
 constexpr uint16_t FD_CLOSE = 32;
 
+#ifdef _WIN32
+constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK
+#else
 constexpr int kWouldBlock = 11;  // EWOULDBLOCK on Linux
+#endif
 constexpr int kMaxBacklog = 4096;
 
 inline uint16_t SelectEvent(intptr_t lParam) { return static_cast<uint16_t>(lParam & 0xFFFF); }
@@ -80,6 +88,10 @@ class EventLoop {
   // The peer's IPv4 address in network order.
   bool PeerAddress(Socket s, uint8_t addr[4]);
 
+  // Receives the socket messages that are dropped because their socket was closed (or its
+  // descriptor reused) after they were posted.
+  void OnDropped(const Handler& dropped) { dropped_ = dropped; }
+
   // Runs until WM_QUIT; returns 0, or -1 when waiting for events failed (err set).
   int Run(const Handler& handler, int& err);
 
@@ -91,6 +103,8 @@ class EventLoop {
     bool writeAnnounced = false;
     bool closePosted = false;
     bool peerClosed = false;
+    uint64_t lastReadMs = 0;  // when a receive last returned data
+    bool sentOnce = false;
     uint16_t events = 0;
     uint32_t msg = 0;
     uint32_t generation = 0;
@@ -106,6 +120,8 @@ class EventLoop {
   void PostMessage(const Message& m);
   bool IsStale(const Message& m) const;
   void ScheduleCloseCheck(Socket s, const SockState& st);
+  void CheckClose(Socket s, SockState& st);
+  void PostDeferredCloses();
 
   int epollFd_ = -1;
   int wakeFd_ = -1;
@@ -119,6 +135,15 @@ class EventLoop {
   };
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
+  // Closes found while a handler reads, posted once that handler returns.
+  std::vector<std::pair<Socket, uint32_t>> deferredCloses_;
+  Handler dropped_;
+#ifdef _WIN32
+  // The hidden window, its timers and the live sockets (win/event_loop.cpp).
+  struct WinState;
+  WinState* win_ = nullptr;
+  friend struct WinLoopAccess;
+#endif
 };
 
 }  // namespace plat

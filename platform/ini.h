@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -17,6 +18,15 @@ std::string GetProfileString(const std::string& section, const std::string& key,
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::optional<std::string>& value, const std::string& path,
                         unsigned mode = 0644);
+
+// Several sets and deletes of one file in one atomic replacement (nothing written when none
+// changes anything). Writers of the same folder, in this process or another, take turns.
+struct ProfileEdit {
+  std::string section;
+  std::string key;
+  std::optional<std::string> value;
+};
+bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path, unsigned mode = 0644);
 
 // Integer conversion the way atoi does it: white space, optional sign, leading digits.
 long long AtoI(const std::string& text);

@@ -4,6 +4,11 @@
 #include <functional>
 #include <string>
 
+#include "server-core/addr_allow.h"
+
+// Without a CmdAllow key only the loopback address 127.0.0.1 may send command frames.
+AddrAllowList DefaultCmdAllow();
+
 struct ServerConfig {
   std::string DataPath = "./";
   std::string userDir;
@@ -23,6 +28,8 @@ struct ServerConfig {
   uint64_t SendQueueMax = 4u << 20;     // bytes queued for one connection before it is closed
   uint32_t MaxContacts = 1000;          // contact-list entries kept per session
   uint32_t LoginTimeout = 60;           // seconds a connection has to complete its cookie login
+  // [Main] CmdAllow: the peers whose command frames VornBOS answers.
+  AddrAllowList cmdAllow = DefaultCmdAllow();
 };
 
 // Reads the bound keys above ([Main] OLMMaxBytes, SendQueueMax, MaxContacts, LoginTimeout)

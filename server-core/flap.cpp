@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include "server-core/config.h"
@@ -122,6 +123,8 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   f.waitBytes = f.length;
   PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
 }
+
+uint32_t FirstSequence() { return static_cast<uint32_t>(std::rand() % 32768); }
 
 uint16_t NextSeq(FlapConn& c) { return static_cast<uint16_t>(c.Seq++); }
 

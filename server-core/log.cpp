@@ -5,8 +5,10 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/system.h"
 
 std::atomic<int16_t> LogLevel{0};
+std::atomic<bool> HexDumpBelowZero{false};
 
 namespace {
 
@@ -17,7 +19,7 @@ struct LogState {
   std::FILE* file = nullptr;
   int day = 0;
   std::string program = "VornBOS";
-  std::string dataPath = "./";
+  std::string dataPath = plat::kDefaultDataPath;
 };
 
 LogState& State() {
@@ -74,7 +76,7 @@ void WriteLog(const char* format, int16_t level, const char* name, uint32_t numb
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%d.%m.%y %H-%M ", &now);
   std::fputs(stamp, st.file);
-  std::fprintf(st.file, "%14s %8.0u - ", name ? name : "", number);
+  std::fprintf(st.file, "%14s %8.0d - ", name ? name : "", static_cast<int32_t>(number));
   va_list ap;
   va_start(ap, number);
   std::vfprintf(st.file, format, ap);
@@ -118,7 +120,8 @@ std::string FormatHexDump(const uint8_t* data, size_t len) {
 }
 
 void HexDump(const void* data, size_t len, const char* title) {
-  if (LogLevel.load() != 0) return;
+  int16_t level = LogLevel.load();
+  if (level != 0 && !(level < 0 && HexDumpBelowZero.load())) return;
   std::string text = FormatHexDump(static_cast<const uint8_t*>(data), len);
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);

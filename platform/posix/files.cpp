@@ -65,7 +65,16 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsi
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
   if (fd < 0) return false;
-  ::fchmod(fd, static_cast<mode_t>(mode));
+  // The new file keeps the permissions (and, for a writer running as root, the owner) of the
+  // one it replaces, so a file an operator made private stays private and readable by the
+  // servers' user; a new file gets `mode`. A secret (mode without group or other bits) never
+  // stays readable by others, whatever the file it replaces allowed.
+  struct stat old{};
+  bool replacing = ::stat(path.c_str(), &old) == 0;
+  mode_t keep = replacing ? (old.st_mode & 07777) : static_cast<mode_t>(mode);
+  if (replacing && (mode & 077) == 0) keep &= ~static_cast<mode_t>(077);
+  ::fchmod(fd, keep);
+  if (replacing && ::geteuid() == 0) (void)!::fchown(fd, old.st_uid, old.st_gid);
   bool ok = WriteAll(fd, data, len);
   ok = (::close(fd) == 0) && ok;
   if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
