@@ -10,6 +10,7 @@
 #include "VornAuth/md5_login.h"
 #include "platform/files.h"
 #include "platform/service.h"
+#include "server-core/startup_check.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
 #include "server-core/server_host.h"
@@ -82,7 +83,7 @@ void HandleLoginFrame(AuthClient& c) {
   // cookie handed out earlier stops working.
   std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(uin));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(uin) : std::vector<uint8_t>();
-  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size())) {
+  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size(), 0600)) {
     WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
     accepted = false;
   }
@@ -284,6 +285,8 @@ void AuthServerThread() {
   LoadAuthConfiguration();
   WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
   WriteLog("VornAuth start", 11, "", 0);
+  if (!CheckDataFolders("VornAuth")) return;  // the service ends with a non-zero exit code
+  RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
                                    "bind() failed with error", "listen() failed with error",

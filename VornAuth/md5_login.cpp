@@ -93,7 +93,7 @@ void AnswerLogin(AuthClient& c) {
   bool accepted = Accepted(c, t);
   std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(c.UIN));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(c.UIN) : std::vector<uint8_t>();
-  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size())) {
+  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size(), 0600)) {
     WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
     accepted = false;
   }

@@ -9,6 +9,7 @@
 #include "VornBOS/directory/meta.h"
 #include "VornBOS/login.h"
 #include "VornBOS/presence/offline.h"
+#include "VornBOS/presence/olm_replay.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
 #include "VornBOS/ssi/handlers.h"
@@ -239,6 +240,7 @@ bool SendStep(ClientInfo& c) {
           WriteLog("Send SNAK(0x%x 0x%x, 0x%x 0x%x)", 6, c.addr.c_str(), c.UIN, d[6], d[7], d[8], d[9]);
       }
       PopSentFrame(c);
+      ContinueOfflineReplay(c);  // the next stored records follow as the queue drains
       return true;
     }
     default:

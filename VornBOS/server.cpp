@@ -16,10 +16,13 @@
 #include "server-core/flap.h"
 #include "server-core/log.h"
 #include "server-core/server_host.h"
+#include "server-core/startup_check.h"
 
 namespace {
 
 plat::Socket listenSocket = -1;
+// Posted LoginTimeout seconds after an accept: a connection not logged in by then is closed.
+constexpr uint32_t WM_LOGIN_CHECK = plat::WM_USER + 30;
 
 
 // Logs the frame being received after a handler failure, whatever the log level.
@@ -84,6 +87,16 @@ void OnAccept(ClientInfo** found) {
   SendTemplate(c, HelloFrame(), MakeReqId(0).b);
   WriteLog("Accept socket=%d", 9, c.addr.c_str(), 0, s);
   EventWindow->AsyncSelect(s, WM_SOCKET_EVENT, plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
+  EventWindow->PostDelayedSocket(Cfg.LoginTimeout * 1000, WM_LOGIN_CHECK, s, 0);
+}
+
+// The same rule VornAuth keeps for answered connections: nobody holds a connection without
+// logging in. The timer is dropped with its socket, so it never reaches a later connection.
+void OnLoginCheck(plat::Socket s) {
+  ClientInfo* c = FindBySocket(s);
+  if (!c || c->isLogged) return;
+  WriteLog("Login time-out socket=%d", 9, c->addr.c_str(), c->UIN, s);
+  DestroySession(*c);
 }
 
 void OnRead(plat::Socket s, ClientInfo** found) {
@@ -243,6 +256,10 @@ void HandleWindowMessage(const plat::Message& m) {
     ClientInfo* found = nullptr;
     Guarded("Exception in ReadFLAP ", 0, "Uknown error. Socket=%d", s, &found, DumpAfterFlap,
             [&] { OnFlapReady(s, &found); });
+  } else if (m.msg == WM_LOGIN_CHECK) {
+    plat::Socket s = static_cast<plat::Socket>(m.wParam);
+    ClientInfo* found = nullptr;
+    Guarded("Exception in login check", 0, "Uknown error. Socket=%d", s, &found, nullptr, [&] { OnLoginCheck(s); });
   } else if (m.msg == WM_SERVICE_CONTROL) {
     HandleControl(static_cast<int>(m.wParam));
   }
@@ -255,6 +272,8 @@ void ServerThread() {
   LoadConfiguration(ServerTablesHooks());
   WriteLog("\n\nVorn 1.2.5 (BOS)", 11, "", 0);
   WriteLog("VornBOS start", 11, "", 0);
+  if (!CheckDataFolders("VornBOS")) return;  // the service ends with a non-zero exit code
+  RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",

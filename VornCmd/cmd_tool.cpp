@@ -16,6 +16,10 @@ namespace vorn::cmd {
 namespace {
 
 constexpr uint32_t kClosingPauseMs = 300;
+// The same bounds as the command object's: the hello polled for kHelloSize bytes, the reply
+// for its 30 bytes, each empty poll counting once.
+constexpr int kHelloWaitMs = static_cast<int>((kHelloSize + 1) * kHelloPollMs);
+constexpr int kExitTimedOut = 2;
 
 bool BuildMessage(const CmdLine& cl, const std::string& text, std::vector<uint8_t>& frame) {
   if (BuildMessageFrame(UinFromText(cl.uinFrom), cl.uinTo, text, frame)) return true;
@@ -78,7 +82,8 @@ void PrintStatus(const std::string& uin, const StatusInfo& info) {
   std::printf("Status     =%d\n", info.status);
 }
 
-void ReadStatusReply(plat::Socket s, const std::string& uin) {
+// 0, or kExitTimedOut when the reply did not come whole in time.
+int ReadStatusReply(plat::Socket s, const std::string& uin) {
   StatusReplyBytes reply{};
   const PollReadResult r = ReadByPolling(s, reply.data(), reply.size(), kReplyPollMs);
   if (r.queryFailed) std::printf("Error read scoket\n");
@@ -86,24 +91,32 @@ void ReadStatusReply(plat::Socket s, const std::string& uin) {
     std::printf("Error: read=%d bytes wait=%d\n", static_cast<int>(r.got),
                 static_cast<int>(reply.size()));
     std::printf("Error get info about UIN=%s\n", uin.c_str());
-    return;
+    std::printf("Error: no whole reply from the server within %d ms\n",
+                static_cast<int>((reply.size() + 1) * kReplyPollMs));
+    return kExitTimedOut;
   }
   PrintStatus(uin, ParseStatusReply(reply));
+  return 0;
 }
 
 // Everything after the connect: hello, frame, reply. The caller closes the connection.
-void RunExchange(plat::Socket s, const CmdLine& cl) {
+// Returns the exit code: 0, or kExitTimedOut when the server kept silent.
+int RunExchange(plat::Socket s, const CmdLine& cl) {
   uint8_t hello[kHelloBufSize];
   int err = 0;
+  if (plat::WaitReadable(s, kHelloWaitMs, err) <= 0) {
+    std::printf("Error: no hello from the server within %d ms\n", kHelloWaitMs);
+    return kExitTimedOut;
+  }
   plat::Recv(s, hello, sizeof hello, err);  // the hello frame is not examined
   std::vector<uint8_t> frame;
-  if (!BuildFrame(cl, frame)) return;
+  if (!BuildFrame(cl, frame)) return 0;
   if (plat::SendAll(s, frame.data(), frame.size(), err) < 0) {
     std::printf("Error of send msg = %d\n", -1);
-    return;
+    return 0;
   }
   std::printf("Command %s send OK\n", cl.word.c_str());
-  if (cl.command == Command::Stat) ReadStatusReply(s, cl.statUin);
+  return cl.command == Command::Stat ? ReadStatusReply(s, cl.statUin) : 0;
 }
 
 bool Resolve(const std::string& prog, const CmdLine& cl, uint32_t& addr, uint16_t& port) {
@@ -136,11 +149,11 @@ int RunVornCmd(int argc, const char* const* argv) {
     std::printf("%s: %s: %s (%d)\n", prog.c_str(), what, plat::ErrorText(c.error).c_str(), c.error);
     return 1;
   }
-  RunExchange(c.socket, cl);
+  const int code = RunExchange(c.socket, cl);
   std::fflush(stdout);
   plat::SleepMs(kClosingPauseMs);
   plat::CloseSocket(c.socket);
-  return 0;
+  return code;
 }
 
 }  // namespace vorn::cmd

@@ -10,12 +10,28 @@ namespace plat {
 
 // Reads at most maxBytes of a file; nothing when it cannot be opened.
 std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t maxBytes);
-// Replaces a file by writing a temporary file beside it and renaming it over the old one.
-bool WriteFileAtomic(const std::string& path, const void* data, size_t len);
-// Appends the bytes with one write call, so a reader never sees half a record.
-bool AppendFile(const std::string& path, const void* data, size_t len);
+// Reads at most maxBytes of a file from offset on; nothing when it cannot be opened.
+std::optional<std::vector<uint8_t>> ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes);
+// Replaces a file by writing a temporary file beside it (the file's name followed by "." and
+// six letters or digits) and renaming it over the old one. mode is the new file's permission
+// (0600 for files that hold a secret).
+bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsigned mode = 0644);
+
+enum class AppendResult { Ok, OpenFailed, TooLarge, ShortWrite };
+// Appends a record whole or not at all. When the file would grow past maxSize (0: no limit)
+// nothing is written; a write that stops short (a full disk) is cut back to the old length.
+AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize);
 bool RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
+
+// True when a file can be created in dir (a probe file is made and removed); err tells why not.
+bool DirWritable(const std::string& dir, int& err);
+// True when path can be opened for appending (it is created if missing); err tells why not.
+bool FileAppendable(const std::string& path, int& err);
+// Removes what an interrupted WriteFileAtomic left in dir: "<name>.XXXXXX" files whose
+// <name> ends in ".ini" or is a number, last written at least minAgeSeconds ago (a younger
+// one may belong to a write in progress in the other server). Returns the names removed.
+std::vector<std::string> RemoveStaleTempFiles(const std::string& dir, long minAgeSeconds);
 
 // Regular files in dir whose names end in suffix (case-insensitive), ordered by the number at
 // the start of the name, then by name.

@@ -14,9 +14,10 @@ std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& def, size_t size, const std::string& path);
 
 // Sets a key, creating file, section and key as needed; no value deletes the key.
-// Returns false when the file could not be written.
+// Returns false when the file could not be written. mode is the permission the file gets.
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& path);
+                        const std::optional<std::string>& value, const std::string& path,
+                        unsigned mode = 0644);
 
 // Several sets and deletes of one file in one atomic replacement (nothing written when none
 // changes anything). Writers of the same folder, in this process or another, take turns.
@@ -25,7 +26,7 @@ struct ProfileEdit {
   std::string key;
   std::optional<std::string> value;
 };
-bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path);
+bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path, unsigned mode = 0644);
 
 // Integer conversion the way atoi does it: white space, optional sign, leading digits.
 long long AtoI(const std::string& text);

@@ -4,6 +4,8 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd gcab cabextract)
 # The package test: the maintainer scripts make a system user; systemd-analyze verifies the units.
 pkgs+=(adduser systemd)
+# The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+pkgs+=(clang libclang-rt-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

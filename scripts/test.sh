@@ -33,3 +33,6 @@ fi
 
 # --- Debian package: build, install, run the installed servers as the vorn user, purge ---
 bash scripts/package_test.sh
+
+# ---- Fuzz smoke: every libFuzzer target for a few seconds (clang build in build-fuzz) ----
+bash fuzz/run.sh smoke

@@ -80,6 +80,21 @@ void LoadSmsRoutes(const ConfigTables& tables) {
 
 }  // namespace
 
+void LoadBounds() {
+  int32_t olm = ReadIniInt("Main", "OLMMaxBytes", "16777216");
+  Cfg.OLMMaxBytes = olm >= 0 ? static_cast<uint64_t>(olm) : 16u << 20;
+  WriteLog("%llu", 11, "OLMMaxBytes", 0, static_cast<unsigned long long>(Cfg.OLMMaxBytes));
+  int32_t queue = ReadIniInt("Main", "SendQueueMax", "4194304");
+  Cfg.SendQueueMax = queue > 0 ? static_cast<uint64_t>(queue) : 4u << 20;
+  WriteLog("%llu", 11, "SendQueueMax", 0, static_cast<unsigned long long>(Cfg.SendQueueMax));
+  int32_t contacts = ReadIniInt("Main", "MaxContacts", "1000");
+  Cfg.MaxContacts = contacts >= 0 ? static_cast<uint32_t>(contacts) : 1000;
+  WriteLog("%u", 11, "MaxContacts", 0, Cfg.MaxContacts);
+  int32_t login = ReadIniInt("Main", "LoginTimeout", "60");
+  Cfg.LoginTimeout = login > 0 ? static_cast<uint32_t>(login) : 60;
+  WriteLog("%u", 11, "LoginTimeout", 0, Cfg.LoginTimeout);
+}
+
 void LoadConfiguration(const ConfigTables& tables) {
   CloseLog();
   SetLogFile("VornBOS", plat::kDefaultDataPath);  // where the lines about a missing data folder go
@@ -103,6 +118,7 @@ void LoadConfiguration(const ConfigTables& tables) {
   Cfg.TemplateMsg = ReadIniString("SendSetting", "TemplateMsg",
                                   "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%");
   Cfg.snacReqId = 0;
+  LoadBounds();
   LoadCmdAllow();
   if (tables.clear) tables.clear();
   LoadLists(tables);

@@ -23,9 +23,18 @@ struct ServerConfig {
   bool isSendChat = false;
   std::string TemplateMsg = "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%";
   uint32_t snacReqId = 0;
+  // Bounds on what one user or connection may hold (not in the original key set).
+  uint64_t OLMMaxBytes = 16u << 20;     // stored offline bytes per recipient; 0 = no limit
+  uint64_t SendQueueMax = 4u << 20;     // bytes queued for one connection before it is closed
+  uint32_t MaxContacts = 1000;          // contact-list entries kept per session
+  uint32_t LoginTimeout = 60;           // seconds a connection has to complete its cookie login
   // [Main] CmdAllow: the peers whose command frames VornBOS answers.
   AddrAllowList cmdAllow = DefaultCmdAllow();
 };
+
+// Reads the bound keys above ([Main] OLMMaxBytes, SendQueueMax, MaxContacts, LoginTimeout)
+// and logs them.
+void LoadBounds();
 
 // Written only by the configuration load, on the server thread.
 extern ServerConfig Cfg;

@@ -60,6 +60,7 @@ void PopSentFrame(FlapConn& c) {
   const FlapFrame& f = c.sendQueue.front();
   HexDump(f.data.data(), kFlapHeader, "Send head");
   HexDump(f.data.data() + kFlapHeader, f.length - kFlapHeader, "Send FLAP");
+  c.queuedBytes -= std::min<size_t>(c.queuedBytes, f.length);
   c.sendQueue.pop_front();
   PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
 }
@@ -70,6 +71,19 @@ bool IsConnectionLost(int err) {
 }
 
 namespace {
+
+// True when a frame of len bytes may join the queue; otherwise the connection is closed.
+bool Admit(FlapConn& c, size_t len) {
+  if (c.queueOverflow) return false;
+  if (Cfg.SendQueueMax == 0 || c.queuedBytes + len <= Cfg.SendQueueMax) {
+    c.queuedBytes += len;
+    return true;
+  }
+  c.queueOverflow = true;
+  WriteLog("Send queue overflow. Size=%d", 11, c.addr.c_str(), c.UIN, static_cast<int>(c.queuedBytes + len));
+  PostSocketEvent(c.ClnSocket, plat::FD_CLOSE);
+  return false;
+}
 
 FlapFrame& NewSendFrame(FlapConn& c, uint8_t channel, size_t dataLen) {
   c.sendQueue.emplace_back();
@@ -90,6 +104,7 @@ FlapFrame& NewSendFrame(FlapConn& c, uint8_t channel, size_t dataLen) {
 void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
   // A frame's length field is 16 bits: the data part is clipped to what it can announce.
   if (len > 0xFFFF - kFlapHeader) len = 0xFFFF - kFlapHeader;
+  if (!Admit(c, len + kFlapHeader)) return;
   FlapFrame& f = NewSendFrame(c, channel, len);
   if (len) std::copy(data, data + len, f.data.begin() + kFlapHeader);
   PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
@@ -98,6 +113,7 @@ void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
 void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   if (frame.size() < kFlapHeader) return;
   if (frame.size() > 0xFFFF) frame.resize(0xFFFF);
+  if (!Admit(c, frame.size())) return;
   frame[0] = kFlapStart;
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - kFlapHeader));
   c.sendQueue.emplace_back();
@@ -115,6 +131,7 @@ uint16_t NextSeq(FlapConn& c) { return static_cast<uint16_t>(c.Seq++); }
 void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
   if (c.ClnSocket < 0) return;
   size_t dataLen = std::min<size_t>(GetBe16(frame + 4), 0xFFFF - kFlapHeader);
+  if (!Admit(c, dataLen + kFlapHeader)) return;
   FlapFrame& f = NewSendFrame(c, frame[1], dataLen);
   std::copy(frame + kFlapHeader, frame + kFlapHeader + dataLen, f.data.begin() + kFlapHeader);
   // The request id fills bytes 12 to 15, so the frame must hold all four.

@@ -40,6 +40,8 @@ struct FlapConn {
   std::string addr;  // peer address text, the name column of log lines
   FlapFrame in;
   std::deque<FlapFrame> sendQueue;
+  size_t queuedBytes = 0;      // bytes of the frames in sendQueue
+  bool queueOverflow = false;  // the queue passed Cfg.SendQueueMax; the connection is closing
 
   FlapConn() { in.waitBytes = kFlapHeader; }
 };
@@ -75,6 +77,10 @@ void PopSentFrame(FlapConn& c);
 
 // True when a send error means the connection is gone.
 bool IsConnectionLost(int err);
+
+// Every queueing call below refuses a frame that would take the connection's queue past
+// Cfg.SendQueueMax: it logs "Send queue overflow", marks the connection and posts FD_CLOSE,
+// so a client that never reads cannot make the server hold more than that for it.
 
 // Queues a frame built from a channel and a data part, with the next sequence number.
 void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len);

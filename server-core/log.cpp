@@ -39,9 +39,22 @@ bool EnsureFile(LogState& st, const std::tm& now) {
   return st.file != nullptr;
 }
 
+std::string LogName(const LogState& st, const std::tm& now) {
+  char name[64];
+  std::string fmt = st.program + ".%d.%m.%y.log";
+  std::strftime(name, sizeof name, fmt.c_str(), &now);
+  return st.dataPath + name;
+}
+
 char TextChar(uint8_t b) { return (b >= 0x20 && b < 0x7F) || b > 0x70 ? static_cast<char>(b) : '.'; }
 
 }  // namespace
+
+std::string TodayLogPath() {
+  LogState& st = State();
+  std::lock_guard<std::mutex> g(st.lock);
+  return LogName(st, plat::LocalTimeNow());
+}
 
 void SetLogFile(const std::string& program, const std::string& dataPath) {
   LogState& st = State();

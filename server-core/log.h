@@ -26,5 +26,8 @@ void HexDump(const void* data, size_t len, const char* title);
 // Builds the dump text without writing it (the layout HexDump writes).
 std::string FormatHexDump(const uint8_t* data, size_t len);
 
+// The file today's lines go to.
+std::string TodayLogPath();
+
 void CloseLog();
 void FlushLog();

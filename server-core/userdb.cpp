@@ -18,7 +18,8 @@ std::string ReadUserString(uint32_t uin, const char* section, const char* key, c
 
 bool WriteUserString(uint32_t uin, const char* section, const char* key,
                      const std::optional<std::string>& value) {
-  return plat::WriteProfileString(section, key, value, UserFilePath(uin));
+  // A user file holds the password: readable by the servers' account only.
+  return plat::WriteProfileString(section, key, value, UserFilePath(uin), 0600);
 }
 
 uint32_t LeadingNumber(const std::string& text) {

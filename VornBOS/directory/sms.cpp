@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "VornBOS/directory/handlers.h"
+#include "VornBOS/directory/mail_pool.h"
 #include "VornBOS/mail/smtp.h"
 #include "VornBOS/session.h"
 #include "platform/ini.h"
@@ -20,18 +18,6 @@ namespace {
 constexpr int kMailTimeoutSeconds = 30;
 
 std::vector<SmsRoute> routes;
-
-// Mail threads still running; the stop waits for them. The state is never freed, so a
-// thread that outlasts the wait at shutdown still finds it.
-struct MailThreads {
-  std::mutex lock;
-  std::condition_variable done;
-  int running = 0;
-};
-MailThreads& Mail() {
-  static MailThreads* state = new MailThreads;
-  return *state;
-}
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return std::tolower(ch); });
@@ -76,20 +62,6 @@ void SendSmsReply(const MetaRequest& req, const std::string& response) {
   w.be16(4).bytes("Vorn");
   w.be16(static_cast<uint16_t>(response.size() + 1)).bytes(response).u8(0);
   SendMetaTemplate(req, w.buffer());
-}
-
-void StartMailThread(std::unique_ptr<MailMessage> msg) {
-  MailThreads& mail = Mail();
-  {
-    std::lock_guard<std::mutex> g(mail.lock);
-    ++mail.running;
-  }
-  std::thread([m = std::move(msg), ini = Cfg.iniFile, &mail]() mutable {
-    SendSmsMail(std::move(m), ini);
-    std::lock_guard<std::mutex> g(mail.lock);
-    --mail.running;
-    mail.done.notify_all();
-  }).detach();
 }
 
 }  // namespace
@@ -142,10 +114,19 @@ void SendSms(const MetaRequest& req) {
     msg->from.name = ReadUserString(c.UIN, "Main", "First", " ", 24) + " " +
                      ReadUserString(c.UIN, "Main", "Last", " ", 24);
     msg->AddTextPart(text, "text/plain", "Windows-1251");
-    WriteLog("Send SMS from %d to %s. Size=%d", 9, c.addr.c_str(), c.UIN, c.UIN, msg->to.address.c_str(),
-             static_cast<int>(text.size()));
-    if (receipt) response = SuccessText(*route, msg->to.address, destination);
-    StartMailThread(std::move(msg));
+    std::string address = msg->to.address;
+    auto job = [m = std::shared_ptr<MailMessage>(std::move(msg)), ini = Cfg.iniFile]() mutable {
+      SendSmsMail(std::make_unique<MailMessage>(std::move(*m)), ini);
+    };
+    if (QueueMailJob(std::move(job))) {
+      WriteLog("Send SMS from %d to %s. Size=%d", 9, c.addr.c_str(), c.UIN, c.UIN, address.c_str(),
+               static_cast<int>(text.size()));
+      if (receipt) response = SuccessText(*route, address, destination);
+    } else {
+      // Every mail worker is busy and the queue is full: the request fails now.
+      WriteLog("SMS queue full. Mail to %s dropped", 11, c.addr.c_str(), c.UIN, address.c_str());
+      if (receipt) response = FailureText(destination);
+    }
   } else if (receipt) {
     response = FailureText(destination);
   }
@@ -164,8 +145,4 @@ void SendSmsMail(std::unique_ptr<MailMessage> message, const std::string& ini) {
   }
 }
 
-void WaitForMailThreads() {
-  MailThreads& mail = Mail();
-  std::unique_lock<std::mutex> g(mail.lock);
-  mail.done.wait_for(g, std::chrono::seconds(kMailTimeoutSeconds), [&] { return mail.running == 0; });
-}
+void WaitForMailThreads() { WaitForMailJobs(kMailTimeoutSeconds); }

@@ -1,12 +1,12 @@
 // The SMS gateway: routes an SMS by the leading digits of its number to an operator's
-// mail-to-SMS address and sends it as mail on a thread of its own.
+// mail-to-SMS address and sends it as mail through the mail workers (mail_pool.h).
 #pragma once
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class MailMessage;
+struct MailMessage;
 
 struct SmsRoute {
   std::string sign;  // number prefix, lower case
@@ -25,5 +25,5 @@ const std::vector<SmsRoute>& SmsRoutes();
 // The mail thread's work: sends one message through the relay named in the configuration
 // file iniFile (a copy of the path, so the thread shares nothing with the server thread).
 void SendSmsMail(std::unique_ptr<MailMessage> message, const std::string& iniFile);
-// Waits for running mail threads, at most the mailer's time-out.
+// Waits for queued and running mail, at most the mailer's time-out (30 s).
 void WaitForMailThreads();

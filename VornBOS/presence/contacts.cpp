@@ -62,9 +62,12 @@ void AddContacts(ClientInfo& c) {
     // An entry whose text runs past the SNAC is cut at its end.
     size_t avail = std::min(n, len - p);
     uint32_t uin = DecimalPrefix(std::string_view(reinterpret_cast<const char*>(snac + p), avail));
+    if (uin != 0 && Cfg.MaxContacts != 0 && c.contacts.size() >= Cfg.MaxContacts) {
+      WriteLog("Contact list full (max=%u). Rest of upload ignored", 11, c.addr.c_str(), c.UIN, Cfg.MaxContacts);
+      return;
+    }
     if (uin != 0) {
       SendOnlineNow(c, uin);
-      if (c.contacts.size() == c.contacts.capacity()) c.contacts.reserve(c.contacts.size() + 100);
       c.contacts.push_back(uin);
       AddWatch(c, uin);
     }

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "VornBOS/presence/icbm.h"
+#include "VornBOS/presence/olm_replay.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
 #include "platform/clock.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr size_t kMaxOlmRecord = 8000;
 // A stored frame must fit the 16-bit FLAP length like any other.
 constexpr size_t kMaxFrame = 0xFFFF;
 
@@ -41,6 +41,26 @@ std::vector<uint8_t> OfflineRecord(uint32_t owner, uint32_t from, const std::str
   return std::move(w.buffer());
 }
 
+// Appends one record to the recipient's store, whole or not at all, within OLMMaxBytes.
+bool AppendOlm(ClientInfo& from, uint32_t recipient, const std::vector<uint8_t>& record, const char* openFailedLine) {
+  const char* a = from.addr.c_str();
+  switch (plat::AppendRecord(OlmFilePath(recipient), record.data(), record.size(), Cfg.OLMMaxBytes)) {
+    case plat::AppendResult::Ok:
+      return true;
+    case plat::AppendResult::OpenFailed:
+      WriteLog(openFailedLine, 11, a, from.UIN, recipient);
+      return false;
+    case plat::AppendResult::TooLarge:
+      WriteLog("OLM full to %d (max=%llu). Record refused", 11, a, from.UIN, recipient,
+               static_cast<unsigned long long>(Cfg.OLMMaxBytes));
+      return false;
+    case plat::AppendResult::ShortWrite:
+      WriteLog("OLM write failed to %d. Record removed", 11, a, from.UIN, recipient);
+      return false;
+  }
+  return false;
+}
+
 void BadSnac(ClientInfo& c) {
   WriteLog("Bad message SNAC from %d. Size=%d", 11, c.addr.c_str(), c.UIN, c.UIN, c.in.length);
 }
@@ -54,10 +74,7 @@ void DeliverOrStore(ClientInfo& from, uint32_t target, std::vector<uint8_t>&& fr
     return;
   }
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - 6));
-  if (plat::AppendFile(OlmFilePath(target), frame.data(), frame.size()))
-    WriteLog(storedLine, 9, from.addr.c_str(), from.UIN, from.UIN, target);
-  else
-    WriteLog(failedLine, 11, from.addr.c_str(), from.UIN, target);
+  if (AppendOlm(from, target, frame, failedLine)) WriteLog(storedLine, 9, from.addr.c_str(), from.UIN, from.UIN, target);
 }
 
 // The authorization SNAC's target text; false when it runs past the SNAC.
@@ -90,8 +107,7 @@ void StoreOfflineMessage(ClientInfo& sender, const IcbmMessage& msg, uint32_t re
   std::string_view text(reinterpret_cast<const char*>(msg.snac + msg.textPos), msg.textLen);
   if (relay.size() + text.size() + 54 > kMaxFrame) relay.clear();  // the text comes first
   std::vector<uint8_t> record = OfflineRecord(recipientUin, from, relay, text);
-  if (!plat::AppendFile(OlmFilePath(recipientUin), record.data(), record.size()))
-    WriteLog("Can't create OLM to %d", 11, a, sender.UIN, recipientUin);
+  AppendOlm(sender, recipientUin, record, "Can't create OLM to %d");
 }
 
 void ForwardAuthRequest(ClientInfo& c) {
@@ -135,31 +151,6 @@ void ForwardAuthReply(ClientInfo& c) {
                  "Can't create OLM-auth commit to %d");
 }
 
-void SendOfflineMessages(const MetaRequest& req) {
-  ClientInfo& c = req.client;
-  auto file = plat::ReadFileBytes(OlmFilePath(c.UIN), 64u << 20);
-  if (!file) return;
-  const std::vector<uint8_t>& bytes = *file;
-  size_t pos = 0;
-  while (bytes.size() - pos >= 6) {
-    size_t n = GetBe16(&bytes[pos + 4]);
-    if (n > kMaxOlmRecord) WriteLog("OLM too lage=%d (max=8kB)", 11, c.addr.c_str(), c.UIN, static_cast<int>(n));
-    if (bytes.size() - pos - 6 < n) {
-      WriteLog("OLM record cut. Size=%d", 11, c.addr.c_str(), c.UIN, static_cast<int>(n + 6));
-      break;
-    }
-    std::vector<uint8_t> frame(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + n + 6));
-    pos += n + 6;
-    PutBe16(&frame[2], NextSeq(c));
-    if (frame.size() >= 16) std::copy(req.reqId, req.reqId + 4, frame.begin() + 12);
-    if (frame.size() >= 30 && GetBe16(&frame[6]) == 0x0015 && GetBe16(&frame[8]) == 0x0003) {
-      frame[28] = static_cast<uint8_t>(req.sequence);
-      frame[29] = static_cast<uint8_t>(req.sequence >> 8);
-    }
-    QueueRawFrame(c, std::move(frame));
-    WriteLog("Send OffLineMsg. Size=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(n + 6));
-  }
-  SendMetaTemplate(req, EndOfOfflineReply());
-}
+void SendOfflineMessages(const MetaRequest& req) { StartOfflineReplay(req); }
 
 void DeleteOfflineMessages(ClientInfo& c) { plat::RemoveFile(OlmFilePath(c.UIN)); }

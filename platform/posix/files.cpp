@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
@@ -43,18 +44,37 @@ static bool WriteAll(int fd, const void* data, size_t len) {
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, const void* data, size_t len) {
+std::optional<std::vector<uint8_t>> ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::vector<uint8_t> out(maxBytes);
+  size_t got = 0;
+  while (got < maxBytes) {
+    ssize_t n = ::pread(fd, out.data() + got, maxBytes - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  out.resize(got);
+  return out;
+}
+
+bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsigned mode) {
   std::string tmp = path + ".XXXXXX";
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
   if (fd < 0) return false;
   // The new file keeps the permissions (and, for a writer running as root, the owner) of the
-  // one it replaces, so a file an operator made private (a user file holding a password)
-  // stays private and readable by the servers' user; a new file is 0644.
+  // one it replaces, so a file an operator made private stays private and readable by the
+  // servers' user; a new file gets `mode`. A secret (mode without group or other bits) never
+  // stays readable by others, whatever the file it replaces allowed.
   struct stat old{};
   bool replacing = ::stat(path.c_str(), &old) == 0;
-  ::fchmod(fd, replacing ? (old.st_mode & 07777) : 0644);
+  mode_t keep = replacing ? (old.st_mode & 07777) : static_cast<mode_t>(mode);
+  if (replacing && (mode & 077) == 0) keep &= ~static_cast<mode_t>(077);
+  ::fchmod(fd, keep);
   if (replacing && ::geteuid() == 0) (void)!::fchown(fd, old.st_uid, old.st_gid);
   bool ok = WriteAll(fd, data, len);
   ok = (::close(fd) == 0) && ok;
@@ -63,15 +83,24 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len) {
   return false;
 }
 
-bool AppendFile(const std::string& path, const void* data, size_t len) {
+AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  ssize_t n;
-  do {
-    n = ::write(fd, data, len);
-  } while (n < 0 && errno == EINTR);
+  if (fd < 0) return AppendResult::OpenFailed;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return AppendResult::OpenFailed;
+  }
+  uint64_t old = static_cast<uint64_t>(st.st_size);
+  if (maxSize != 0 && old + len > maxSize) {
+    ::close(fd);
+    return AppendResult::TooLarge;
+  }
+  bool ok = WriteAll(fd, data, len);
+  // A partly written record would be read as the head of every later one: cut it off.
+  if (!ok && ::ftruncate(fd, static_cast<off_t>(old)) != 0) ok = false;
   ::close(fd);
-  return n == static_cast<ssize_t>(len);
+  return ok ? AppendResult::Ok : AppendResult::ShortWrite;
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -79,6 +108,33 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool FileExists(const std::string& path) {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0;
+}
+
+bool DirWritable(const std::string& dir, int& err) {
+  std::string probe = (dir.empty() ? std::string("./") : dir) + ".write-probe.XXXXXX";
+  std::vector<char> name(probe.begin(), probe.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    err = errno;
+    return false;
+  }
+  // A probe byte as well: a full disk still lets an empty file be created.
+  bool ok = WriteAll(fd, "x", 1);
+  if (!ok) err = errno ? errno : ENOSPC;
+  ::close(fd);
+  ::unlink(name.data());
+  return ok;
+}
+
+bool FileAppendable(const std::string& path, int& err) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    err = errno;
+    return false;
+  }
+  ::close(fd);
+  return true;
 }
 
 namespace {
@@ -102,7 +158,42 @@ unsigned long long LeadingNumber(const std::string& s) {
   return v;
 }
 
+bool IsTempSuffix(const std::string& name) {
+  if (name.size() < 8 || name[name.size() - 7] != '.') return false;
+  for (size_t i = name.size() - 6; i < name.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
+// The names the stores replace atomically: user files ("*.ini", vorn.ini) and cookies (numbers).
+bool IsAtomicTarget(const std::string& base) {
+  if (EndsWithNoCase(base, ".ini")) return true;
+  size_t i = base.starts_with('-') ? 1 : 0;
+  if (i == base.size()) return false;
+  for (; i < base.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(base[i]))) return false;
+  return true;
+}
+
 }  // namespace
+
+std::vector<std::string> RemoveStaleTempFiles(const std::string& dir, long minAgeSeconds) {
+  std::vector<std::string> removed;
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return removed;
+  std::time_t now = std::time(nullptr);
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (!IsTempSuffix(name) || !IsAtomicTarget(name.substr(0, name.size() - 7))) continue;
+    struct stat st{};
+    std::string full = dir + name;
+    if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (now - st.st_mtime < minAgeSeconds) continue;
+    if (::unlink(full.c_str()) == 0) removed.push_back(std::move(name));
+  }
+  ::closedir(d);
+  return removed;
+}
 
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& suffix) {
   std::vector<std::string> names;

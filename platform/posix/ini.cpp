@@ -137,7 +137,7 @@ bool ApplyEdit(std::vector<std::string>& lines, const ProfileEdit& e) {
 
 }  // namespace
 
-bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path) {
+bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path, unsigned mode) {
   FolderLock lock(path);
   std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>{});
   bool changed = false;
@@ -145,12 +145,12 @@ bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::strin
   if (!changed) return true;
   std::string text;
   for (const auto& l : lines) text += l + "\n";
-  return WriteFileAtomic(path, text.data(), text.size());
+  return WriteFileAtomic(path, text.data(), text.size(), mode);
 }
 
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& path) {
-  return WriteProfileStrings({ProfileEdit{section, key, value}}, path);
+                        const std::optional<std::string>& value, const std::string& path, unsigned mode) {
+  return WriteProfileStrings({ProfileEdit{section, key, value}}, path, mode);
 }
 
 }  // namespace plat

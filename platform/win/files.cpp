@@ -37,7 +37,7 @@ static bool WriteAll(HANDLE h, const void* data, size_t len) {
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, const void* data, size_t len) {
+bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsigned) {
   static volatile LONG counter = 0;
   char suffix[48];
   std::snprintf(suffix, sizeof suffix, ".%lu.%ld.tmp", GetCurrentProcessId(), InterlockedIncrement(&counter));
@@ -52,14 +52,95 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len) {
   return false;
 }
 
-bool AppendFile(const std::string& path, const void* data, size_t len) {
+std::optional<std::vector<uint8_t>> ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::vector<uint8_t> out;
+  LARGE_INTEGER pos;
+  pos.QuadPart = static_cast<LONGLONG>(offset);
+  if (SetFilePointerEx(h, pos, nullptr, FILE_BEGIN)) {
+    out.resize(maxBytes);
+    size_t got = 0;
+    while (got < maxBytes) {
+      DWORD n = 0;
+      DWORD want = static_cast<DWORD>(std::min<size_t>(maxBytes - got, 1u << 20));
+      if (!ReadFile(h, out.data() + got, want, &n, nullptr) || n == 0) break;
+      got += n;
+    }
+    out.resize(got);
+  }
+  CloseHandle(h);
+  return out;
+}
+
+AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return AppendResult::OpenFailed;
+  LARGE_INTEGER size{};
+  LARGE_INTEGER zero{};
+  if (!GetFileSizeEx(h, &size) || !SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+    CloseHandle(h);
+    return AppendResult::OpenFailed;
+  }
+  if (maxSize != 0 && static_cast<uint64_t>(size.QuadPart) + len > maxSize) {
+    CloseHandle(h);
+    return AppendResult::TooLarge;
+  }
+  bool ok = WriteAll(h, data, len);
+  if (!ok) {
+    // A partly written record would be read as the head of every later one: cut it off.
+    SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(h);
+  }
+  CloseHandle(h);
+  return ok ? AppendResult::Ok : AppendResult::ShortWrite;
+}
+
+bool DirWritable(const std::string& dir, int& err) {
+  char name[MAX_PATH];
+  if (!GetTempFileNameA(dir.empty() ? "." : dir.c_str(), "vw", 0, name)) {
+    err = static_cast<int>(GetLastError());
+    return false;
+  }
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ok = h != INVALID_HANDLE_VALUE && WriteAll(h, "x", 1);
+  if (!ok) err = static_cast<int>(GetLastError());
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  DeleteFileA(name);
+  return ok;
+}
+
+bool FileAppendable(const std::string& path, int& err) {
   HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD n = 0;
-  bool ok = WriteFile(h, data, static_cast<DWORD>(len), &n, nullptr) && n == len;
+  if (h == INVALID_HANDLE_VALUE) {
+    err = static_cast<int>(GetLastError());
+    return false;
+  }
   CloseHandle(h);
-  return ok;
+  return true;
+}
+
+// The Windows writer names its temporaries "<name>.<pid>.<n>.tmp".
+std::vector<std::string> RemoveStaleTempFiles(const std::string& dir, long minAgeSeconds) {
+  std::vector<std::string> removed;
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + "*.tmp").c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return removed;
+  FILETIME nowFt;
+  GetSystemTimeAsFileTime(&nowFt);
+  auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  do {
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    std::string name = fd.cFileName;
+    if (name.find(".ini.") == std::string::npos && !std::isdigit(static_cast<unsigned char>(name[0]))) continue;
+    if (ticks(nowFt) - ticks(fd.ftLastWriteTime) < static_cast<uint64_t>(minAgeSeconds) * 10000000ull) continue;
+    if (DeleteFileA((dir + name).c_str())) removed.push_back(name);
+  } while (FindNextFileA(f, &fd));
+  FindClose(f);
+  return removed;
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }

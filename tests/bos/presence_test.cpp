@@ -190,4 +190,35 @@ TEST_F(BosUnit, LocationInfoIsClippedTo108Bytes) {
   EXPECT_EQ(c.clientCaps[108], 0);
 }
 
+TEST_F(BosUnit, AContactListStopsAtMaxContactsWithOneLogLinePerUpload) {
+  ClientInfo& b = Session(1001);
+  auto upload = [&](uint32_t first, int count) {
+    Bytes body;
+    for (int i = 0; i < count; ++i) {
+      std::string t = std::to_string(first + i);
+      body.push_back(static_cast<uint8_t>(t.size()));
+      body.insert(body.end(), t.begin(), t.end());
+    }
+    Receive(b, Snac(3, 4, body));
+    AddContacts(b);
+  };
+  upload(10000, 600);
+  upload(20000, 600);  // 400 of these fit
+  ASSERT_EQ(b.contacts.size(), 1000u);
+  EXPECT_EQ(b.contacts[599], 10599u);
+  EXPECT_EQ(b.contacts[999], 20399u);
+  upload(30000, 5);
+  EXPECT_EQ(b.contacts.size(), 1000u);
+  std::string log = Log();
+  size_t first = log.find("Contact list full (max=1000). Rest of upload ignored");
+  ASSERT_NE(first, std::string::npos);
+  size_t second = log.find("Contact list full", first + 1);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_EQ(log.find("Contact list full", second + 1), std::string::npos);
+  Cfg.MaxContacts = 0;  // no limit
+  upload(40000, 3);
+  EXPECT_EQ(b.contacts.size(), 1003u);
+  Cfg.MaxContacts = 1000;
+}
+
 }  // namespace

@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -174,12 +179,51 @@ TEST(VornCmdFailures, ShortStatusReplyIsReported) {
     return r;
   });
   const ProgramResult r = RunProgram(kTool, {"127.0.0.1", std::to_string(server.Port()), "STAT", "5"});
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 2);  // a reply cut short is a time-out too
   EXPECT_EQ(r.output,
             "Command STAT send OK\n"
             "Error: read=20 bytes wait=30\n"
-            "Error get info about UIN=5\n");
+            "Error get info about UIN=5\n"
+            "Error: no whole reply from the server within 9300 ms\n");
 }
 
 }  // namespace
+// A server that accepts (in its backlog) and never says anything.
+int SilentListener(uint16_t& port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::listen(s, 16);
+  socklen_t len = sizeof sa;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+  port = ntohs(sa.sin_port);
+  return s;
+}
+
+TEST(VornCmdTimeouts, ASilentServerEndsEachCommandWithAMessageAndExitCode2) {
+  uint16_t port = 0;
+  int s = SilentListener(port);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"127.0.0.1", std::to_string(port), "STAT", "1000"},
+        std::vector<std::string>{"127.0.0.1", std::to_string(port), "MSG", "1000", "1001", "hi"}}) {
+    auto start = std::chrono::steady_clock::now();
+    ProgramResult r = RunTool(args);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << args[2];
+    EXPECT_EQ(r.exitCode, 2) << args[2];
+    EXPECT_EQ(r.output, "Error: no hello from the server within 1100 ms\n");
+  }
+  ::close(s);
+}
+
+TEST(VornCmdTimeouts, AStatusQueryWithoutReplyEndsWithExitCode2) {
+  FakeBos server([](uint32_t) { return Bytes(); });  // greets, never answers
+  ProgramResult r = RunTool({"127.0.0.1", std::to_string(server.Port()), "STAT", "1000"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.output,
+            "Command STAT send OK\nError: read=0 bytes wait=30\nError get info about UIN=1000\n"
+            "Error: no whole reply from the server within 9300 ms\n");
+}
+
 }  // namespace vorn::test

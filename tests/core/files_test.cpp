@@ -40,13 +40,13 @@ TEST(WriteFileAtomicTest, ReplacesContentAndLeavesNoTemporary) {
   EXPECT_EQ(DirEntries(dir.path()), std::vector<std::string>{"f.bin"});
 }
 
-TEST(AppendFileTest, AppendsAndCreates) {
+TEST(AppendRecordTest, AppendsAndCreates) {
   TempDir dir;
   std::string path = dir.path() + "log.olm";
-  ASSERT_TRUE(plat::AppendFile(path, "ab", 2));
-  ASSERT_TRUE(plat::AppendFile(path, "cde", 3));
+  ASSERT_EQ(plat::AppendRecord(path, "ab", 2, 0), plat::AppendResult::Ok);
+  ASSERT_EQ(plat::AppendRecord(path, "cde", 3, 0), plat::AppendResult::Ok);
   EXPECT_EQ(ReadWholeFile(path), "abcde");
-  EXPECT_FALSE(plat::AppendFile(dir.path() + "none/x", "a", 1));
+  EXPECT_EQ(plat::AppendRecord(dir.path() + "none/x", "a", 1, 0), plat::AppendResult::OpenFailed);
 }
 
 TEST(ReadFileBytesTest, StopsAtLimitAndReportsMissingFile) {

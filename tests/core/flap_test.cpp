@@ -463,4 +463,34 @@ TEST(ReqIdTest, BigEndian) {
   EXPECT_EQ(Bytes(r.b, r.b + 4), Bytes({1, 2, 3, 4}));
 }
 
+TEST(SendQueueBound, AQueuePastTheLimitRefusesFramesLogsOnceAndAsksForTheClose) {
+  TempDir dir;
+  SetLogFile("VornBOS", dir.path());
+  LogLevel = 11;
+  uint64_t saved = Cfg.SendQueueMax;
+  Cfg.SendQueueMax = 1000;
+  FlapConn c;
+  c.addr = "10.0.0.1";
+  std::vector<uint8_t> data(94, 7);  // 100-byte frames
+  for (int i = 0; i < 10; ++i) QueueFrame(c, 2, data);
+  EXPECT_EQ(c.sendQueue.size(), 10u);
+  EXPECT_EQ(c.queuedBytes, 1000u);
+  EXPECT_FALSE(c.queueOverflow);
+  QueueFrame(c, 2, data);
+  QueueRawFrame(c, std::vector<uint8_t>(50, 0));
+  EXPECT_EQ(c.sendQueue.size(), 10u);
+  EXPECT_TRUE(c.queueOverflow);
+  PopSentFrame(c);
+  EXPECT_EQ(c.queuedBytes, 900u);
+  QueueFrame(c, 2, data);  // a closing connection takes nothing more
+  EXPECT_EQ(c.sendQueue.size(), 9u);
+  Cfg.SendQueueMax = saved;
+  FlushLog();
+  std::string log = ReadWholeFile(TodayLogPath());
+  size_t at = log.find("Send queue overflow. Size=1100");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find("Send queue overflow", at + 1), std::string::npos);
+  CloseLog();
+}
+
 }  // namespace

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, build-fuzz) and runs each one in turn.
+#   fuzz/run.sh smoke             a few seconds per target (what the test script runs)
+#   fuzz/run.sh long [SECS] [RUNS] each target until RUNS executions (default 10 million) or
+#                                 SECS seconds (default 1800), at low priority
+# Corpora grow in build-fuzz/corpus/<target>; findings land in build-fuzz/findings/<target>.
+# The exit code is non-zero when any target found something.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-smoke}
+secs=${2:-1800}
+runs=${3:-10000000}
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_FUZZ=ON \
+  -DVORN_TESTS=OFF "-DVORN_SKIP=Pernot;VornAX;VornCmd" >/dev/null
+cmake --build build-fuzz -j "$(nproc)" >/dev/null
+python3 fuzz/make_seeds.py build-fuzz/seeds
+targets=(flap_recv dispatch meta sms auth_login ini smtp_reply mime cab cab_block)
+failed=0
+for t in "${targets[@]}"; do
+  corpus=build-fuzz/corpus/fuzz_$t
+  findings=build-fuzz/findings/fuzz_$t
+  mkdir -p "$corpus" "$findings"
+  if [ "$mode" = smoke ]; then
+    args=(-max_total_time=4)
+    prio=()
+  else
+    args=(-max_total_time="$secs" -runs="$runs")
+    prio=(nice -n 10)
+  fi
+  log=build-fuzz/findings/fuzz_$t.log
+  start=$(date +%s)
+  if ! "${prio[@]}" build-fuzz/fuzz/fuzz_$t "${args[@]}" -rss_limit_mb=2048 -timeout=20 \
+        -artifact_prefix="$findings/" "$corpus" build-fuzz/seeds/fuzz_$t >"$log" 2>&1; then
+    failed=1
+    echo "fuzz_$t: FINDING (see $log)"
+  fi
+  done_line=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
+  echo "fuzz_$t: $(( $(date +%s) - start )) s, ${done_line%% cov*} $(grep -o 'exec/s: [0-9]*' "$log" | tail -1)"
+done
+exit $failed
