@@ -22,9 +22,11 @@ Bytes Meta(uint16_t type, uint16_t subtype, const Bytes& data, uint32_t owner = 
 
 // A reply to such a request as the reply table lays it out: reply type 0x07DA, the given FLAP
 // sequence number, subtype, result and data.
-Bytes Reply(uint16_t seq, uint16_t subtype, uint8_t result, const Bytes& data) {
+// more: the SNAC flags say that further replies to the same request follow.
+Bytes Reply(uint16_t seq, uint16_t subtype, uint8_t result, const Bytes& data, bool more = false) {
   size_t len = 33 + data.size();
-  return Cat({Hex("2A 02"), Be16(seq), Be16(len - 6), Hex("00 15 00 03 00 00 0A 0B 0C 0D  00 01"), Be16(len - 20),
+  return Cat({Hex("2A 02"), Be16(seq), Be16(len - 6), Hex("00 15 00 03"), Hex(more ? "00 01" : "00 00"),
+              Hex("0A 0B 0C 0D  00 01"), Be16(len - 20),
               Le16(len - 22), Hex("E8 03 00 00  DA 07  07 00"), Le16(subtype), Bytes{result}, data});
 }
 
@@ -89,12 +91,12 @@ TEST_F(MetaFrames, InfoReplies) {
       {"short info", Meta(0x07D0, 0x04BA, Hex("E9 03 00 00")),
        {Reply(0x0100, 0x0104, 0x0A, Hex("04 00 'Ann' 00  02 00 'A' 00  04 00 'Lee' 00  04 00 'a@b' 00"))}},
       {"full info of a number without a file", Meta(0x07D0, 0x04B2, Hex("92 10 00 00")),
-       {Reply(0x0100, 0x00C8, 0x0A, Cat({Repeat("01 00 00", 11), Hex("00 00  00  01  02  00")})),
-        Reply(0x0101, 0x00DC, 0x0A, Hex("00 00  00  01 00 00  00 00 00 00  00 00 00  00 00 00 01 00 00 01 00 00 00 00")),
-        Reply(0x0102, 0x00EB, 0x0A, Hex("00")), Reply(0x0103, 0x010E, 0x0A, Hex("00 00")),
+       {Reply(0x0100, 0x00C8, 0x0A, Cat({Repeat("01 00 00", 11), Hex("00 00  00  01  02  00")}), true),
+        Reply(0x0101, 0x00DC, 0x0A, Hex("00 00  00  01 00 00  00 00 00 00  00 00 00  00 00 00 01 00 00 01 00 00 00 00"), true),
+        Reply(0x0102, 0x00EB, 0x0A, Hex("00"), true), Reply(0x0103, 0x010E, 0x0A, Hex("00 00"), true),
         Reply(0x0104, 0x00D2, 0x0A,
-              Cat({Repeat("01 00 00", 6), Hex("00 00"), Repeat("01 00 00", 3), Hex("00 00"), none})),
-        Reply(0x0105, 0x00E6, 0x0A, none), Reply(0x0106, 0x00F0, 0x0A, Hex("00")),
+              Cat({Repeat("01 00 00", 6), Hex("00 00"), Repeat("01 00 00", 3), Hex("00 00"), none}), true),
+        Reply(0x0105, 0x00E6, 0x0A, none, true), Reply(0x0106, 0x00F0, 0x0A, Hex("00"), true),
         Reply(0x0107, 0x00FA, 0x0A, Hex("00 00"))}},
   });
 }
@@ -108,7 +110,7 @@ TEST_F(MetaFrames, SearchReplies) {
   Run({
       {"name search, one match", Meta(0x07D0, 0x0515, Hex("40 01 05 00  03 00 'AL' 00")),
        {Reply(0x0100, 0x019A, 0x0A, Cat({record1001, tail}))}},
-      {"name search, nothing", Meta(0x07D0, 0x055F, Hex("54 01 05 00  03 00 'zz' 00")), {Reply(0x0100, 0x019A, 0x32, {})}},
+      {"name search, nothing", Meta(0x07D0, 0x055F, Hex("54 01 05 00  03 00 'zz' 00")), {Reply(0x0100, 0x01AE, 0x32, {})}},
       {"e-mail search", Meta(0x07D0, 0x0573, Hex("5E 01 0B 00  09 00 'C@D.TEST' 00")),
        {Reply(0x0100, 0x01AE, 0x0A,
               Hex("39 00  EA 03 00 00  02 00 'x' 00  03 00 'Cy' 00  03 00 'Bo' 00  09 00 'c@d.test' 00"

@@ -56,12 +56,15 @@ TEST_F(StartFrames, GenericServicesAnswerWithTheirWholeFrames) {
              Hex("0001 0091"), Class1Pairs(),
              Hex("0002 0006  0003 0004  0003 0005  0009 0005  0009 0006  0009 0007  0009 0008"),
              Hex("0003 0002  0002 0005  0004 0006"), Hex("0004 0002  0002 0009  0002 000B"), Hex("0005 0000")})}},
-      // The contact-list reply has a fixed sequence number and request id, and numbers
-      // least significant byte first: no file gives the time -1 and the count 0.
-      {"contact list up to date", Request("00 13 00 05"),
-       {Hex("2A 02 DD 97 00 10  00 13 00 0F 00 00 00 01 00 05  FF FF FF FF  00 00")}},
+      // A check whose time and count match what is stored (nothing: time -1, count 0) is
+      // answered "up to date" with the request's own id and the numbers least significant
+      // byte first; a bare check or a list request gets the list itself (empty here).
+      {"contact list up to date", Request("00 13 00 05", "FF FF FF FF  00 00"),
+       {Hex("2A 02 01 00 00 10  00 13 00 0F 00 00 0A 0B 0C 0D  FF FF FF FF  00 00")}},
+      {"contact list check without its stamp", Request("00 13 00 05"),
+       {Hex("2A 02 01 00 00 11  00 13 00 06 00 00 0A 0B 0C 0D  00  00 00  00 00 00 00")}},
       {"contact list request (0x04)", Request("00 13 00 04"),
-       {Hex("2A 02 DD 97 00 10  00 13 00 0F 00 00 00 01 00 05  FF FF FF FF  00 00")}},
+       {Hex("2A 02 01 00 00 11  00 13 00 06 00 00 0A 0B 0C 0D  00  00 00  00 00 00 00")}},
       {"client ready: nothing", Request("00 01 00 02"), {}},
       {"rate acknowledgement: nothing", Request("00 01 00 08"), {}},
       {"unsupported family: nothing", Request("00 05 00 01"), {}},
@@ -90,8 +93,11 @@ TEST_F(StartFrames, ContactListReplyCarriesTheStoredDateAndSize) {
   tm.tm_isdst = -1;
   uint32_t t = static_cast<uint32_t>(std::mktime(&tm));
   ClientInfo& c = Session(1000);
-  Dispatch(c, Request("00 13 00 05"));
-  Bytes want = Hex("2A 02 DD 97 00 10  00 13 00 0F 00 00 00 01 00 05");
+  c.Seq = 0x0100;
+  Bytes stamp = {static_cast<uint8_t>(t >> 24), static_cast<uint8_t>(t >> 16), static_cast<uint8_t>(t >> 8),
+                 static_cast<uint8_t>(t), 0x01, 0x2C};
+  Dispatch(c, Cat({Request("00 13 00 05"), stamp}));
+  Bytes want = Hex("2A 02 01 00 00 10  00 13 00 0F 00 00 0A 0B 0C 0D");
   want.insert(want.end(), {static_cast<uint8_t>(t), static_cast<uint8_t>(t >> 8), static_cast<uint8_t>(t >> 16),
                            static_cast<uint8_t>(t >> 24), 0x2C, 0x01});
   ExpectFrames(Sent(c), {want}, "stored list");
