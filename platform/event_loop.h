@@ -80,6 +80,9 @@ class EventLoop {
   // The peer's IPv4 address in network order.
   bool PeerAddress(Socket s, uint8_t addr[4]);
 
+  // Called on the loop thread before each look at the sockets, waiting or not.
+  void SetBeforePoll(std::function<void()> hook) { beforePoll_ = std::move(hook); }
+
   // Runs until WM_QUIT; returns 0, or -1 when waiting for events failed (err set).
   int Run(const Handler& handler, int& err);
 
@@ -119,6 +122,7 @@ class EventLoop {
   };
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
+  std::function<void()> beforePoll_;
 };
 
 }  // namespace plat

@@ -294,6 +294,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
   for (;;) {
     Message m;
     if (!TakeMessage(m)) {
+      if (beforePoll_) beforePoll_();
       PollSockets(NextTimerWait());
       FireTimers();
       sinceLastPoll = 0;
@@ -307,6 +308,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
     }
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
+      if (beforePoll_) beforePoll_();
       PollSockets(0);
       FireTimers();
       sinceLastPoll = 0;
