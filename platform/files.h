@@ -17,6 +17,9 @@ bool AppendFile(const std::string& path, const void* data, size_t len);
 bool RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
 
+// The order of ListFiles: by the number at the start of the name, then by name.
+bool FileNameOrder(const std::string& a, const std::string& b);
+
 // Regular files in dir whose names end in suffix (case-insensitive), ordered by the number at
 // the start of the name, then by name.
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& suffix);

@@ -112,11 +112,13 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& su
     if (regular) names.push_back(std::move(name));
   }
   ::closedir(d);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    auto na = LeadingNumber(a), nb = LeadingNumber(b);
-    return na != nb ? na < nb : a < b;
-  });
+  std::sort(names.begin(), names.end(), FileNameOrder);
   return names;
+}
+
+bool FileNameOrder(const std::string& a, const std::string& b) {
+  auto na = LeadingNumber(a), nb = LeadingNumber(b);
+  return na != nb ? na < nb : a < b;
 }
 
 bool RandomBytes(void* buf, size_t len) {
