@@ -101,6 +101,12 @@ void Engine::Flush(Conn& c) {
   c.outOff = 0;
 }
 
+void Engine::FlushLater(Conn& c) {
+  if (c.dirty) return;
+  c.dirty = true;
+  dirty_.push_back(&c);
+}
+
 void Engine::Readable(Conn& c) {
   uint8_t buf[65536];
   for (;;) {
@@ -145,6 +151,12 @@ void Engine::Poll(int timeoutMs) {
       Flush(c);
     }
     if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) Readable(c);
+  }
+  std::vector<Conn*> dirty;
+  dirty.swap(dirty_);
+  for (Conn* c : dirty) {
+    c->dirty = false;
+    Flush(*c);
   }
 }
 

@@ -20,6 +20,7 @@ struct Conn {
   size_t outOff = 0;
   bool connected = false;
   uint32_t gen = 0;  // changes at every connect and close
+  bool dirty = false;  // has bytes queued since the last flush
 };
 
 class Engine {
@@ -36,6 +37,9 @@ class Engine {
   void Close(Conn& c);
   // Writes what it can now; the rest goes out when the socket takes more.
   void Flush(Conn& c);
+  // Writes at the end of the current event batch, so that the messages queued for one
+  // connection while a batch is handled go out in one call.
+  void FlushLater(Conn& c);
   // Handles the events of at most timeoutMs milliseconds.
   void Poll(int timeoutMs);
   size_t open() const { return open_; }
@@ -43,6 +47,7 @@ class Engine {
  private:
   void Readable(Conn& c);
 
+  std::vector<Conn*> dirty_;
   int ep_ = -1;
   int sources_ = 1;
   int nextSource_ = 0;

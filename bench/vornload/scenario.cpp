@@ -251,7 +251,7 @@ void Load::Pump(Client& c) {
     SendOne(c);
     any = true;
   }
-  if (any) engine_.Flush(c);
+  if (any) engine_.FlushLater(c);
 }
 
 // Queues one message to the partner; its text starts with the send time in hexadecimal.
