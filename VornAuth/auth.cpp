@@ -153,12 +153,11 @@ void OnWrite(plat::Socket s) {
     WriteLog("WSASend() failed with error ", 11, c->addr.c_str(), c->UIN);
     if (IsConnectionLost(err)) CloseClient(*c);
   } else if (st == SendStatus::FrameSent) {
-    const FlapFrame& f = c->sendQueue.front();
-    if (f.length >= kFlapHeader + 4) {
+    PopSentFrames(*c, [&](const FlapFrame& f) {
+      if (f.length < kFlapHeader + 4) return;
       const int8_t* d = reinterpret_cast<const int8_t*>(f.data.data() + kFlapHeader);
       WriteLog("Send SNAK(0x%x 0x%x, 0x%x 0x%x)", 6, c->addr.c_str(), c->UIN, d[0], d[1], d[2], d[3]);
-    }
-    PopSentFrame(*c);
+    });
   }
 }
 

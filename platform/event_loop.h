@@ -76,6 +76,12 @@ class EventLoop {
   Socket Accept(Socket listener, int& err);
   long Recv(Socket s, void* buf, size_t len, int& err);
   long Send(Socket s, const void* buf, size_t len, int& err);
+  // Writes several buffers in order with one call; the same rules as Send.
+  struct Piece {
+    const void* data;
+    size_t len;
+  };
+  long SendPieces(Socket s, const Piece* pieces, size_t count, int& err);
   void Close(Socket s);
   // The peer's IPv4 address in network order.
   bool PeerAddress(Socket s, uint8_t addr[4]);

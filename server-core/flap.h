@@ -40,6 +40,10 @@ struct FlapConn {
   std::string addr;  // peer address text, the name column of log lines
   FlapFrame in;
   std::deque<FlapFrame> sendQueue;
+  // Bytes the kernel gave beyond the current frame part: the next parts are taken from here
+  // before the socket is read again. Empty (no storage) whenever nothing is waiting.
+  std::vector<uint8_t> readAhead;
+  size_t readAheadPos = 0;
 
   FlapConn() { in.waitBytes = kFlapHeader; }
 };
@@ -60,18 +64,27 @@ struct FlapDumpTitles {
   const char* data;
 };
 
-// Reads the next piece of the current frame: exactly the bytes missing from its header or
-// data part. The completed header is dumped under titles.head, a completed data part under
-// titles.data.
+// Reads the next piece of the current frame: the bytes missing from its header or data part,
+// taken from what was read ahead and otherwise from the socket, which is asked for everything
+// waiting so that one call serves several frames. The completed header is dumped under
+// titles.head, a completed data part under titles.data.
 RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err);
 
 enum class SendStatus { Idle, Partial, FrameSent, BadSocket, Failed };
 
-// Writes what is left of the frame at the head of the queue. A partial write posts FD_WRITE
-// so the rest follows; a frame sent completely stays at the head for the caller to log,
-// then PopSentFrame removes it.
+// Writes what is left of the queued frames, as many as the socket takes, in queue order with
+// one call. A partial write of the head frame posts FD_WRITE so the rest follows; frames sent
+// completely stay at the head for the caller to log (FrameSent), then PopSentFrames removes
+// them. A head frame already written completely also gives FrameSent.
 SendStatus SendPiece(FlapConn& c, int& err);
+// Removes the head frame after it was sent (dumped at LogLevel 0), and posts FD_WRITE.
 void PopSentFrame(FlapConn& c);
+// True when the head frame has been written completely.
+bool HeadFrameSent(const FlapConn& c);
+// Removes every completely written frame from the head of the queue, in order, calling
+// sent(frame) before each is dumped and removed; then posts FD_WRITE when frames are left.
+template <typename F>
+void PopSentFrames(FlapConn& c, F&& sent);
 
 // True when a send error means the connection is gone.
 bool IsConnectionLost(int err);
@@ -97,6 +110,18 @@ const std::vector<uint8_t>& HelloFrame();
 
 // A whole ready-made frame around a data part (sequence number 0, filled in when sent).
 std::vector<uint8_t> MakeTemplate(uint8_t channel, const std::vector<uint8_t>& data);
+
+void DumpSentFrame(const FlapFrame& f);
+
+template <typename F>
+void PopSentFrames(FlapConn& c, F&& sent) {
+  while (HeadFrameSent(c)) {
+    sent(c.sendQueue.front());
+    DumpSentFrame(c.sendQueue.front());
+    c.sendQueue.pop_front();
+  }
+  if (!c.sendQueue.empty()) PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+}
 
 // One TLV whose value encoding depends on its type:
 //  0x0001 number as decimal text; 0x0002/0x0003 bytes 34 12 00 00; 0x0005 "BOS_IP:BOS_Port";

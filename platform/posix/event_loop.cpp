@@ -2,6 +2,8 @@
 
 #include "platform/clock.h"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace plat {
@@ -208,6 +211,29 @@ long EventLoop::Send(Socket s, const void* buf, size_t len, int& err) {
     return -1;
   }
   return static_cast<long>(n);
+}
+
+long EventLoop::SendPieces(Socket s, const Piece* pieces, size_t count, int& err) {
+  constexpr size_t kMaxPieces = 64;
+  iovec iov[kMaxPieces];
+  size_t n = std::min(count, kMaxPieces);
+  for (size_t i = 0; i < n; ++i) iov[i] = iovec{const_cast<void*>(pieces[i].data), pieces[i].len};
+  msghdr mh{};
+  mh.msg_iov = iov;
+  mh.msg_iovlen = n;
+  ssize_t r;
+  do {
+    r = ::sendmsg(s, &mh, MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) {
+    err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      err = kWouldBlock;
+      if (SockState* st = State(s)) st->writeBlocked = true;
+    }
+    return -1;
+  }
+  return static_cast<long>(r);
 }
 
 void EventLoop::Close(Socket s) {
