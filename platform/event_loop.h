@@ -61,6 +61,13 @@ class EventLoop {
   // message is handled, so it never reaches a later connection that reuses the descriptor.
   void PostSocket(uint32_t msg, Socket s, intptr_t lParam);
 
+  // Loop thread only: a socket event (message msg, the event in lParam as AsyncSelect reports
+  // it) that joins the queue when the current round of messages ends, before the loop looks at
+  // the sockets again; posted once per socket and event however often it is asked for in the
+  // round, so the work it starts covers everything queued meanwhile. A socket that is not
+  // selected yet gets the message posted at once.
+  void PostSelectAtRoundEnd(uint32_t msg, Socket s, uint16_t event);
+
   // Loop thread only: queues a message once delayMs milliseconds have passed.
   void PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam);
   // The same for a message about socket s, dropped if s is closed in the meantime.
@@ -101,6 +108,7 @@ class EventLoop {
     bool closePosted = false;
     bool peerClosed = false;
     uint16_t events = 0;
+    uint16_t roundEndEvents = 0;  // events waiting for the end of the round
     uint32_t msg = 0;
     uint32_t generation = 0;
   };
@@ -115,6 +123,8 @@ class EventLoop {
   void PostMessage(const Message& m);
   bool IsStale(const Message& m) const;
   void ScheduleCloseCheck(Socket s, const SockState& st);
+  // Moves the events waiting for the end of the round into the queue; true when there were any.
+  bool EndRound();
 
   int epollFd_ = -1;
   int wakeFd_ = -1;
@@ -129,6 +139,7 @@ class EventLoop {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
   std::function<void()> beforePoll_;
+  std::vector<Message> roundEnd_;
 };
 
 }  // namespace plat

@@ -60,6 +60,10 @@ long TakeBytes(FlapConn& c, uint8_t* dst, size_t want, int& err) {
 
 }  // namespace
 
+void PostWriteAtRoundEnd(plat::Socket s) {
+  if (EventWindow) EventWindow->PostSelectAtRoundEnd(WM_SOCKET_EVENT, s, plat::FD_WRITE);
+}
+
 RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
   FlapFrame& in = c.in;
   if (in.waitBytes <= 0) return RecvStatus::Idle;
@@ -114,7 +118,7 @@ SendStatus SendPiece(FlapConn& c, int& err) {
     left -= part;
   }
   if (c.sendQueue.front().waitBytes > 0) {
-    PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+    PostWriteAtRoundEnd(c.ClnSocket);
     return SendStatus::Partial;
   }
   return SendStatus::FrameSent;
@@ -128,7 +132,7 @@ void DumpSentFrame(const FlapFrame& f) {
 void PopSentFrame(FlapConn& c) {
   DumpSentFrame(c.sendQueue.front());
   c.sendQueue.pop_front();
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 bool IsConnectionLost(int err) {
@@ -159,7 +163,7 @@ void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
   if (len > 0xFFFF - kFlapHeader) len = 0xFFFF - kFlapHeader;
   FlapFrame& f = NewSendFrame(c, channel, len);
   if (len) std::copy(data, data + len, f.data.begin() + kFlapHeader);
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
@@ -172,7 +176,7 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   f.length = static_cast<uint16_t>(frame.size());
   f.data = std::move(frame);
   f.waitBytes = f.length;
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 uint16_t NextSeq(FlapConn& c) { return static_cast<uint16_t>(c.Seq++); }
@@ -184,7 +188,7 @@ void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
   std::copy(frame + kFlapHeader, frame + kFlapHeader + dataLen, f.data.begin() + kFlapHeader);
   // The request id fills bytes 12 to 15, so the frame must hold all four.
   if (f.length >= 16) std::copy(reqId, reqId + 4, f.data.begin() + 12);
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]) {

@@ -20,6 +20,9 @@ constexpr size_t kFlapHeader = 6;
 // The server's scheduler; other modules post to it.
 extern plat::EventLoop* EventWindow;
 void PostSocketEvent(plat::Socket s, uint16_t event);
+// Asks for a write event at the end of the current round of messages (once per socket), so
+// that the frames queued for a connection during the round leave with one write.
+void PostWriteAtRoundEnd(plat::Socket s);
 
 struct FlapFrame {
   uint8_t head[kFlapHeader] = {kFlapStart, 0, 0, 0, 0, 0};  // header image as received
@@ -120,7 +123,7 @@ void PopSentFrames(FlapConn& c, F&& sent) {
     DumpSentFrame(c.sendQueue.front());
     c.sendQueue.pop_front();
   }
-  if (!c.sendQueue.empty()) PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  if (!c.sendQueue.empty()) PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 // One TLV whose value encoding depends on its type:

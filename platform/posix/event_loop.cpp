@@ -53,6 +53,26 @@ void EventLoop::PostSocket(uint32_t msg, Socket s, intptr_t lParam) {
   PostMessage(Message{msg, static_cast<uintptr_t>(s), lParam, st ? st->generation : 0});
 }
 
+void EventLoop::PostSelectAtRoundEnd(uint32_t msg, Socket s, uint16_t event) {
+  SockState* st = State(s);
+  if (!st || st->msg != msg) return PostSocket(msg, s, MakeSelectLParam(event, 0));
+  if (st->roundEndEvents & event) return;
+  st->roundEndEvents |= event;
+  roundEnd_.push_back(Message{msg, static_cast<uintptr_t>(s), MakeSelectLParam(event, 0), st->generation});
+}
+
+bool EventLoop::EndRound() {
+  if (roundEnd_.empty()) return false;
+  std::vector<Message> due;
+  due.swap(roundEnd_);
+  for (const Message& m : due) {
+    if (IsStale(m)) continue;
+    sockets_[m.wParam].roundEndEvents &= static_cast<uint16_t>(~SelectEvent(m.lParam));
+    PostMessage(m);
+  }
+  return true;
+}
+
 void EventLoop::PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   timers_.push(Timer{TickMs() + delayMs, Message{msg, wParam, lParam, 0}});
 }
@@ -320,6 +340,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
   for (;;) {
     Message m;
     if (!TakeMessage(m)) {
+      if (EndRound()) continue;
       if (beforePoll_) beforePoll_();
       PollSockets(NextTimerWait());
       FireTimers();
@@ -334,6 +355,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
     }
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
+      EndRound();
       if (beforePoll_) beforePoll_();
       PollSockets(0);
       FireTimers();
