@@ -77,11 +77,12 @@ void HandleLoginFrame(AuthClient& c) {
   c.UIN = uin;
   c.step = 2;
   bool accepted = PasswordAccepted(c, parsed, password);
-  // The cookie file is replaced in one step; a refused attempt leaves it empty, so that a
-  // cookie handed out earlier stops working.
+  // The cookie file is rewritten in place under a lock that the session server's read takes
+  // too, so it never reads half a cookie; a refused attempt leaves it empty, so that a cookie
+  // handed out earlier stops working.
   std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(uin));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(uin) : std::vector<uint8_t>();
-  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size())) {
+  if (!plat::WriteFileInPlace(path, cookie.data(), cookie.size())) {
     WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
     accepted = false;
   }
