@@ -33,6 +33,18 @@ using namespace vl;
 
 namespace {
 
+Spawned* running = nullptr;
+
+// Interrupted: the servers started here go down with this program.
+void OnSignal(int sig) {
+  if (running) {
+    for (pid_t pid : {running->authPid, running->bosPid, running->relayPid})
+      if (pid > 0) kill(pid, SIGTERM);
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: vornload [run|presence|offline] [options]\n"
@@ -117,6 +129,9 @@ int main(int argc, char** argv) {
       RemoveDataDir(sp);
       return 1;
     }
+    running = &sp;
+    signal(SIGINT, OnSignal);
+    signal(SIGTERM, OnSignal);
     o.authPort = sp.authPort;
     o.authPid = sp.authPid;
     o.bosPid = sp.bosPid;
@@ -127,6 +142,7 @@ int main(int argc, char** argv) {
   int rc = RunScenario(o);
 
   if (spawn) {
+    running = nullptr;
     StopProgram(sp.relayPid);
     StopProgram(sp.authPid);
     StopProgram(sp.bosPid);

@@ -273,6 +273,7 @@ void Load::PollOnce(int ms) {
   std::vector<Client*> pending;
   pending.swap(pendingBos_);
   for (Client* c : pending) {
+    if (c->phase != Phase::BosConnect) continue;  // given up meanwhile
     c->phase = Phase::BosHello;
     if (!engine_.Connect(*c, c->bos)) Fail(*c);
   }
@@ -295,6 +296,12 @@ double Load::SignOn(std::vector<Client>& v, size_t from, size_t to) {
     if (now - lastReport > 1000000000ull) {
       std::fprintf(stderr, "  sign-on: %zu of %zu done, %zu failed\n", signedOn_, to - from, failed_);
       lastReport = now;
+      // A sign-on that has not finished in 20 s has failed (a server out of descriptors
+      // leaves the connection waiting in its backlog).
+      for (size_t i = from; i < next; ++i) {
+        Client& c = v[i];
+        if (c.phase != Phase::Ready && c.phase != Phase::Failed && now - c.started > 20000000000ull) Fail(c);
+      }
     }
     if (now - start > 600000000000ull) break;
   }
