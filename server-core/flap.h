@@ -35,6 +35,48 @@ struct FlapFrame {
   uint16_t sequence() const { return GetBe16(head + 2); }
 };
 
+// A first-in first-out queue of frames that holds no storage while it is empty and idle: an
+// idle connection costs only the empty record. The storage of up to kKeep frames is kept
+// across bursts, so a connection that gets one frame at a time allocates nothing for the queue.
+class FrameQueue {
+ public:
+  bool empty() const { return head_ == frames_.size(); }
+  size_t size() const { return frames_.size() - head_; }
+  FlapFrame& front() { return frames_[head_]; }
+  const FlapFrame& front() const { return frames_[head_]; }
+  FlapFrame& back() { return frames_.back(); }
+  FlapFrame& operator[](size_t i) { return frames_[head_ + i]; }
+  const FlapFrame& operator[](size_t i) const { return frames_[head_ + i]; }
+  std::vector<FlapFrame>::iterator begin() { return frames_.begin() + static_cast<long>(head_); }
+  std::vector<FlapFrame>::iterator end() { return frames_.end(); }
+  std::vector<FlapFrame>::const_iterator begin() const { return frames_.begin() + static_cast<long>(head_); }
+  std::vector<FlapFrame>::const_iterator end() const { return frames_.end(); }
+  FlapFrame& emplace_back() {
+    // The slots of frames already sent are reused before the storage grows.
+    if (head_ > 0 && frames_.size() == frames_.capacity()) {
+      frames_.erase(frames_.begin(), frames_.begin() + static_cast<long>(head_));
+      head_ = 0;
+    }
+    return frames_.emplace_back();
+  }
+  void pop_front() {
+    frames_[head_] = FlapFrame();
+    if (++head_ == frames_.size()) clear();
+  }
+  void clear() {
+    head_ = 0;
+    if (frames_.capacity() > kKeep)
+      std::vector<FlapFrame>().swap(frames_);
+    else
+      frames_.clear();
+  }
+
+ private:
+  static constexpr size_t kKeep = 2;
+  std::vector<FlapFrame> frames_;
+  size_t head_ = 0;
+};
+
 // The connection state that framing needs; both servers' session records hold one.
 struct FlapConn {
   plat::Socket ClnSocket = -1;
@@ -42,7 +84,7 @@ struct FlapConn {
   uint32_t UIN = 0;
   std::string addr;  // peer address text, the name column of log lines
   FlapFrame in;
-  std::deque<FlapFrame> sendQueue;
+  FrameQueue sendQueue;
   // Bytes the kernel gave beyond the current frame part: the next parts are taken from here
   // before the socket is read again. Empty (no storage) whenever nothing is waiting.
   std::vector<uint8_t> readAhead;

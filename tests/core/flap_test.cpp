@@ -24,9 +24,14 @@ using Bytes = std::vector<uint8_t>;
 const FlapDumpTitles kTitles{"Recive head", "Recive FLAP"};
 
 Bytes Frame(uint8_t channel, uint16_t seq, const Bytes& data) {
-  Bytes f{0x2A, channel, static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq),
-          static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
-  f.insert(f.end(), data.begin(), data.end());
+  Bytes f(6 + data.size());
+  f[0] = 0x2A;
+  f[1] = channel;
+  f[2] = static_cast<uint8_t>(seq >> 8);
+  f[3] = static_cast<uint8_t>(seq);
+  f[4] = static_cast<uint8_t>(data.size() >> 8);
+  f[5] = static_cast<uint8_t>(data.size());
+  std::copy(data.begin(), data.end(), f.begin() + 6);
   return f;
 }
 
