@@ -35,9 +35,8 @@ struct FlapFrame {
   uint16_t sequence() const { return GetBe16(head + 2); }
 };
 
-// A first-in first-out queue of frames that holds no storage while it is empty and idle: an
-// idle connection costs only the empty record. The storage of up to kKeep frames is kept
-// across bursts, so a connection that gets one frame at a time allocates nothing for the queue.
+// A first-in first-out queue of frames that holds storage only while frames wait, so an idle
+// connection costs only the empty record.
 class FrameQueue {
  public:
   bool empty() const { return head_ == frames_.size(); }
@@ -72,7 +71,7 @@ class FrameQueue {
   }
 
  private:
-  static constexpr size_t kKeep = 2;
+  static constexpr size_t kKeep = 0;
   std::vector<FlapFrame> frames_;
   size_t head_ = 0;
 };
