@@ -71,6 +71,7 @@ RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
   uint8_t* dst = in.isWaitHead ? in.head + (kFlapHeader - in.waitBytes)
                                : in.data.data() + (in.length - in.waitBytes);
   long n = TakeBytes(c, dst, static_cast<size_t>(in.waitBytes), err);
+  if (n > 0) c.bytesTaken += static_cast<uint64_t>(n);
   if (n < 0) return RecvStatus::Failed;
   if (n == 0) return RecvStatus::Idle;
   in.waitBytes -= static_cast<int32_t>(n);
@@ -87,6 +88,16 @@ RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
   }
   HexDump(in.data.data(), in.length, titles.data);
   return RecvStatus::FrameDone;
+}
+
+bool CloseMustWait(FlapConn& c) {
+  bool readAhead = c.readAheadPos < c.readAhead.size();
+  bool held = c.in.waitBytes == 0 && c.in.isWaitHead && c.in.length > 0;
+  if (!readAhead && !held) return false;
+  FlapConn::ReadMark now{c.bytesTaken, c.in.waitBytes, c.in.isWaitHead};
+  if (c.closeWaitMark && *c.closeWaitMark == now) return false;  // nothing moved: close now
+  c.closeWaitMark = now;
+  return true;
 }
 
 bool HeadFrameSent(const FlapConn& c) {

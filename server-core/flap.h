@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,15 @@ struct FlapConn {
   // before the socket is read again. Empty (no storage) whenever nothing is waiting.
   std::vector<uint8_t> readAhead;
   size_t readAheadPos = 0;
+  uint64_t bytesTaken = 0;  // all bytes taken into frames so far
+  // What CloseMustWait saw when it last let a close wait.
+  struct ReadMark {
+    uint64_t taken = 0;
+    int32_t waitBytes = 0;
+    bool isWaitHead = true;
+    bool operator==(const ReadMark&) const = default;
+  };
+  std::optional<ReadMark> closeWaitMark;
 
   FlapConn() { in.waitBytes = kFlapHeader; }
 };
@@ -113,6 +123,10 @@ struct FlapDumpTitles {
 // waiting so that one call serves several frames. The completed header is dumped under
 // titles.head, a completed data part under titles.data.
 RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err);
+
+// A peer that closed may have sent frames that were read ahead but not yet handled: the close
+// waits for them (true), as long as the connection's reading moves on between two looks.
+bool CloseMustWait(FlapConn& c);
 
 enum class SendStatus { Idle, Partial, FrameSent, BadSocket, Failed };
 
