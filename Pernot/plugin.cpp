@@ -66,7 +66,8 @@ PERNOT_EXPORT int Load(PLUGINLINK* link) {
     g_state.optionsHook = HookEvent(ME_OPT_INITIALISE, OnOptionsInitialise);
     g_state.statusHook = HookEvent(ME_CLIST_STATUSMODECHANGE, OnStatusModeChange);
     LoadSettings();
-    if (g_state.interval < kMinInterval) g_state.interval = kDefaultInterval;
+    // 0 or below is what the options page stores for text that is not a number.
+    if (g_state.interval <= 0) g_state.interval = kDefaultInterval;
     ShowDebug("Pernot:Try to reconnect.");
     g_state.timer = StartTimer(g_state.interval, OnTimerTick);
     ShowDebug("Pernot:Loaded succefully.");

@@ -7,10 +7,9 @@
 
 namespace pernot {
 
+// Used when no interval is stored, and at Load for a stored 0 or below (what the options
+// page writes for text that is not a number), which would make the timer fire without pause.
 constexpr int kDefaultInterval = 20000;
-// Shorter intervals found at Load are replaced by the default: 0, a negative
-// number or text that is not a number would make the timer fire without pause.
-constexpr int kMinInterval = 1000;
 // Room in the table of remembered protocol statuses.
 constexpr int kMaxProtocols = 100;
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "VornAuth/auth_config.h"
+#include "VornAuth/md5_login.h"
 #include "platform/files.h"
 #include "platform/service.h"
 #include "server-core/config.h"
@@ -91,6 +92,11 @@ void HandleLoginFrame(AuthClient& c) {
   EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
 }
 
+void MarkAnswered(AuthClient& c) {
+  c.step = 2;
+  EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
+}
+
 void OnAccept() {
   int err = 0;
   plat::Socket s = EventWindow->Accept(listenSocket, err);
@@ -100,7 +106,7 @@ void OnAccept() {
   }
   AuthClient& c = clients[s];
   c.ClnSocket = s;
-  c.Seq = static_cast<uint32_t>(std::rand());
+  c.Seq = FirstSequence();
   uint8_t a[4] = {0, 0, 0, 0};
   if (!EventWindow->PeerAddress(s, a)) WriteLog("Error getpeername", 11, "", 0);
   c.addr = std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
@@ -135,7 +141,11 @@ void OnRead(plat::Socket s) {
       PostSocketEvent(s, plat::FD_READ);
       break;
     case RecvStatus::FrameDone:
-      HandleLoginFrame(*c);
+      switch (HandleMd5Frame(*c)) {
+        case Md5Step::NotMine: HandleLoginFrame(*c); break;
+        case Md5Step::Answered: MarkAnswered(*c); break;
+        case Md5Step::Continue: break;
+      }
       break;
     default:
       break;
@@ -227,6 +237,11 @@ std::string DeRoast(std::string_view roasted) {
   return out.substr(0, out.find('\0'));
 }
 
+// The number as atoi reads it: leading blanks, an optional sign, then digits (0 if none).
+static uint32_t AtoiNumber(const std::string& text) {
+  return static_cast<uint32_t>(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+}
+
 bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string& password) {
   WireReader r(data, len);
   r.skip(4);
@@ -234,7 +249,7 @@ bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string
   std::string_view uinText = r.bytes(r.be16());
   r.be16();
   std::string_view roasted = r.bytes(r.be16());
-  uin = LeadingNumber(std::string(uinText));
+  uin = AtoiNumber(std::string(uinText));
   if (!r.ok()) return false;
   password = DeRoast(roasted);
   return password.size() <= kMaxPassword;
@@ -265,6 +280,7 @@ void HandleAuthMessage(const plat::Message& m) {
 }
 
 void AuthServerThread() {
+  HexDumpBelowZero = true;  // this server dumps frames at every level of 0 or lower
   LoadAuthConfiguration();
   WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
   WriteLog("VornAuth start", 11, "", 0);

@@ -10,6 +10,7 @@
 // One accepted connection.
 struct AuthClient : FlapConn {
   uint32_t step = 0;  // 0 created, 1 hello queued, 2 login answered
+  std::string md5Key;  // the key of the MD5 login, once asked for
 };
 
 constexpr size_t kCookieSize = 256;

@@ -11,6 +11,7 @@
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/handlers.h"
 #include "VornBOS/templates.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
@@ -47,6 +48,11 @@ void SendVersions(ClientInfo& c) {
 
 void StoreLocationInfo(ClientInfo& c) {
   if (c.in.length < 14) return;
+  // Clients that lead with the away text still send their capabilities as TLV 0x0005.
+  if (GetBe16(c.in.data.data() + 10) != 0x0005) {
+    StoreCapabilitiesTlv(c);
+    return;
+  }
   size_t n = GetBe16(c.in.data.data() + 12);
   if (n > 112) n = 108;
   size_t copy = std::min(n, static_cast<size_t>(c.in.length) - 12);
@@ -58,8 +64,10 @@ void StoreLocationInfo(ClientInfo& c) {
 void RouteByChannel(ClientInfo& c) {
   if (c.in.length < 20) return;
   uint8_t channel = c.in.data[19];
-  if (channel == 1 || channel == 4)
+  if (channel == 1 || channel == 4) {
     RouteMessage(c);
+    AckIfRequested(c);
+  }
   else if (channel == 2)
     RelayAdvancedMessage(c);
 }
@@ -91,16 +99,22 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x04, 0x04}, [](ClientInfo& c) { Template(c, MessagingParamsFrame()); }},
       {{0x04, 0x06}, RouteByChannel},
       {{0x04, 0x0B}, ForwardAck},
+      {{0x04, 0x14}, RelayTyping},
       {{0x09, 0x02}, [](ClientInfo& c) { Template(c, PrivacyRightsFrame()); }},
       {{0x09, 0x05}, Ignore},
       {{0x09, 0x07}, Ignore},
-      {{0x13, 0x02}, Ignore},
-      {{0x13, 0x04}, SendListUpToDate},
-      {{0x13, 0x05}, SendListUpToDate},
-      {{0x13, 0x07}, Ignore},
-      {{0x13, 0x09}, Ignore},
+      {{0x13, 0x02}, SsiRights},
+      {{0x13, 0x04}, SsiSendList},
+      {{0x13, 0x05}, SsiCheckList},
+      {{0x13, 0x07}, SsiActivate},
+      {{0x13, 0x08}, SsiAddItems},
+      {{0x13, 0x09}, SsiUpdateItems},
+      {{0x13, 0x0A}, SsiDeleteItems},
+      {{0x13, 0x11}, SsiEditBracket},
+      {{0x13, 0x12}, SsiEditBracket},
+      {{0x13, 0x14}, SsiFutureAuthGrant},
       {{0x13, 0x18}, ForwardAuthRequest},
-      {{0x13, 0x1A}, ForwardAuthReply},
+      {{0x13, 0x1A}, SsiAuthReply},
       {{0x15, 0x02}, HandleMetaRequest},
       {{0x15, 0x04}, NotRegistering},
       {{0x17, 0x04}, NotRegistering},
@@ -121,9 +135,10 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
 // query. True when the frame was one of them.
 bool HandleCommandFrame(ClientInfo& c, bool& bad) {
   if (c.UIN != 0 || c.in.length < 4) return false;
-  const uint8_t* d = c.in.data.data();
-  WireReader r(d, c.in.length);
-  if (d[1] == 0x04 && d[3] == 0x06) {
+  WireReader r(c.in.data.data(), c.in.length);
+  uint16_t family = r.be16();
+  uint16_t subtype = r.be16();
+  if (family == 0x0004 && subtype == 0x0006) {
     // The sender's number sits after the recipient text: offset 25 + its length.
     r.seek(20);
     r.skip(4 + r.u8());
@@ -133,7 +148,7 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
       RouteMessage(c);
       return true;
     }
-  } else if (d[1] == 0x01 && d[3] == 0x0E) {
+  } else if (family == 0x0001 && subtype == 0x000E) {
     r.seek(6);  // the queried number stands in the request id
     uint32_t uin = r.le32();
     if (r.ok()) {

@@ -191,6 +191,34 @@ void ContinueServer() {
   FlushLog();
 }
 
+// A message for a socket whose session is gone: the line the handler writes when its lookup
+// fails. The descriptor may already belong to a new connection, so nothing is looked up.
+void LogDroppedMessage(const plat::Message& m) {
+  plat::Socket s = static_cast<plat::Socket>(m.wParam);
+  if (m.msg == WM_FLAP_READY) {
+    WriteLog("Not find socket=%d", 9, "", 0, s);
+    return;
+  }
+  if (m.msg != WM_SOCKET_EVENT) return;
+  if (plat::SelectError(m.lParam) != 0) {
+    WriteLog("Not find socket=%d (WSAGETSELECTERROR(lParam)==true)", 3, "", 0, s);
+    return;
+  }
+  switch (plat::SelectEvent(m.lParam)) {
+    case plat::FD_READ:
+      WriteLog("Not find socket=%d (read)", 9, "", 0, s);
+      break;
+    case plat::FD_WRITE:
+      WriteLog("Not find socket=%d (write)", 9, "", 0, s);
+      break;
+    case plat::FD_CLOSE:
+      WriteLog("Not find socket=%d", 9, "", 0, s);
+      break;
+    default:
+      break;
+  }
+}
+
 void HandleControl(int control) {
   switch (control) {
     case plat::SERVICE_CONTROL_STOP:
@@ -236,7 +264,9 @@ void ServerThread() {
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
                                    "GetMessage() failed with error=%d"};
-  if (!RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket)) return;
+  if (!RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
+                       LogDroppedMessage))
+    return;
   WaitForServerWork();
   WriteLog("VornBOS finish\n\n", 11, "", 0);
   CloseLog();

@@ -37,7 +37,7 @@ ClientInfo& CreateSession(plat::Socket s) {
   ClientInfo& c = sessions.back();
   c.self = std::prev(sessions.end());
   c.contacts.reserve(100);
-  c.Seq = static_cast<uint32_t>(std::rand());
+  c.Seq = FirstSequence();
   c.connectTime = static_cast<uint32_t>(std::time(nullptr));
   c.created = ++createdCounter;
   c.ClnSocket = s;
@@ -47,7 +47,9 @@ ClientInfo& CreateSession(plat::Socket s) {
 }
 
 void DestroySession(ClientInfo& c) {
-  NotifyDeparture(c);
+  // Only a logged-in user went offline: a refused login or a command connection merely
+  // carries a number and must not announce that user's departure.
+  if (c.isLogged) NotifyDeparture(c);
   DropWatches(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);
@@ -65,7 +67,11 @@ ClientInfo* FindBySocket(plat::Socket s) {
 
 ClientInfo* FindByUin(uint32_t uin) {
   auto it = byUin.find(uin);
-  return it == byUin.end() || it->second.empty() ? nullptr : it->second.back();
+  if (it == byUin.end()) return nullptr;
+  const auto& v = it->second;
+  for (auto s = v.rbegin(); s != v.rend(); ++s)
+    if ((*s)->isLogged) return *s;
+  return nullptr;
 }
 
 ClientInfo* FindUser(uint32_t uin) { return uin != 0 ? FindByUin(uin) : nullptr; }

@@ -23,6 +23,7 @@ struct ClientInfo : FlapConn {
   std::string relayTemplate;
   bool relayTemplateReady = false;
   bool isLogged = false;
+  bool ssiActive = false;  // the stored list was activated (13/07): its buddies are watched
   uint8_t Status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
   uint32_t connectTime = 0;
   uint64_t created = 0;  // creation order, newest largest
@@ -35,7 +36,8 @@ ClientInfo& CreateSession(plat::Socket s);
 void DestroySession(ClientInfo& c);
 
 ClientInfo* FindBySocket(plat::Socket s);
-// The newest session carrying the UIN.
+// The newest logged-in session of the UIN. Connections that only carry the number (a
+// refused cookie login, a command client) are never found.
 ClientInfo* FindByUin(uint32_t uin);
 // FindByUin for a number parsed from a request: 0 names nobody, so it never finds a
 // connection that has not logged in.

@@ -5,7 +5,11 @@
 //  - FD_WRITE comes once after accept and again only after a send would have blocked;
 //  - FD_ACCEPT comes when a connection waits and again after each successful accept;
 //  - FD_CLOSE comes once when the peer has closed (error 0) or the connection failed
-//    (the error number in the high 16 bits of lParam).
+//    (the error number in the high 16 bits of lParam). After a peer's clean close it comes
+//    only once every byte has been read, and behind whatever the handler posted while
+//    reading the last bytes (a frame completed by them is handled before the close). A
+//    reset that merely answers a write after the peer's clean close is reported as that
+//    clean close.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -95,6 +99,9 @@ class EventLoop {
 
   // Called on the loop thread before each look at the sockets, waiting or not.
   void SetBeforePoll(std::function<void()> hook) { beforePoll_ = std::move(hook); }
+  // Receives the socket messages that are dropped because their socket was closed (or its
+  // descriptor reused) after they were posted.
+  void OnDropped(const Handler& dropped) { dropped_ = dropped; }
 
   // Runs until WM_QUIT; returns 0, or -1 when waiting for events failed (err set).
   int Run(const Handler& handler, int& err);
@@ -107,6 +114,8 @@ class EventLoop {
     bool writeAnnounced = false;
     bool closePosted = false;
     bool peerClosed = false;
+    uint64_t lastReadMs = 0;  // when a receive last returned data
+    bool sentOnce = false;
     uint16_t events = 0;
     uint16_t roundEndEvents = 0;  // events waiting for the end of the round
     uint32_t msg = 0;
@@ -125,6 +134,8 @@ class EventLoop {
   void ScheduleCloseCheck(Socket s, const SockState& st);
   // Moves the events waiting for the end of the round into the queue; true when there were any.
   bool EndRound();
+  void CheckClose(Socket s, SockState& st);
+  void PostDeferredCloses();
 
   int epollFd_ = -1;
   int wakeFd_ = -1;
@@ -140,6 +151,9 @@ class EventLoop {
   uint32_t nextGeneration_ = 1;
   std::function<void()> beforePoll_;
   std::vector<Message> roundEnd_;
+  // Closes found while a handler reads, posted once that handler returns.
+  std::vector<std::pair<Socket, uint32_t>> deferredCloses_;
+  Handler dropped_;
 };
 
 }  // namespace plat

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 #include "server-core/config.h"
@@ -189,6 +190,8 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   f.waitBytes = f.length;
   PostWriteAtRoundEnd(c.ClnSocket);
 }
+
+uint32_t FirstSequence() { return static_cast<uint32_t>(std::rand() % 32768); }
 
 uint16_t NextSeq(FlapConn& c) { return static_cast<uint16_t>(c.Seq++); }
 

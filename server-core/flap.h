@@ -155,6 +155,8 @@ inline void QueueFrame(FlapConn& c, uint8_t channel, const std::vector<uint8_t>&
 // Queues a complete frame as it is (its sequence number already set); only the start byte
 // and the data length are filled in.
 void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame);
+// A new connection's first sequence number: one draw in 0..32767.
+uint32_t FirstSequence();
 // Takes the connection's next sequence number: the current value, then advances the counter.
 uint16_t NextSeq(FlapConn& c);
 

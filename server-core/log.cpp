@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 
 std::atomic<int16_t> LogLevel{0};
+std::atomic<bool> HexDumpBelowZero{false};
 
 namespace {
 
@@ -53,7 +54,7 @@ bool EnsureFile(LogState& st, const std::tm& now) {
 // line (without a terminator), which may exceed what fitted.
 size_t FormatLine(char* buf, size_t size, const char* stamp, const char* name, uint32_t number,
                   const char* format, va_list ap) {
-  int head = std::snprintf(buf, size, "%s%14s %8.0u - ", stamp, name ? name : "", number);
+  int head = std::snprintf(buf, size, "%s%14s %8.0d - ", stamp, name ? name : "", static_cast<int32_t>(number));
   if (head < 0) return 0;
   size_t used = std::min(static_cast<size_t>(head), size);
   int text = std::vsnprintf(buf + used, size - used, format, ap);
@@ -141,7 +142,8 @@ std::string FormatHexDump(const uint8_t* data, size_t len) {
 }
 
 void HexDump(const void* data, size_t len, const char* title) {
-  if (LogLevel.load() != 0) return;
+  int16_t level = LogLevel.load();
+  if (level != 0 && !(level < 0 && HexDumpBelowZero.load())) return;
   std::string text = FormatHexDump(static_cast<const uint8_t*>(data), len);
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);

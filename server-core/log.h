@@ -13,11 +13,14 @@ extern std::atomic<int16_t> LogLevel;
 void SetLogFile(const std::string& program, const std::string& dataPath);
 
 // One log line: time stamp, 14-character name column, 8-character number column
-// (blank for 0), then the formatted text. Safe to call from any thread.
+// (signed; blank for 0), then the formatted text. Safe to call from any thread.
 void WriteLog(const char* format, int16_t level, const char* name, uint32_t number, ...)
     __attribute__((format(printf, 1, 5)));
 
-// Hex and text dump of a byte range, written only at LogLevel 0.
+// When set, negative log levels turn on hex dumps as well (the authorization server's rule).
+extern std::atomic<bool> HexDumpBelowZero;
+
+// Hex and text dump of a byte range, written only at LogLevel 0 (or below, see above).
 void HexDump(const void* data, size_t len, const char* title);
 
 // Builds the dump text without writing it (the layout HexDump writes).

@@ -35,8 +35,9 @@ void OpenGate(plat::EventLoop* loop) {
 }  // namespace
 
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
-                     plat::Socket& listenSocket) {
+                     plat::Socket& listenSocket, const plat::EventLoop::Handler& dropped) {
   auto loop = std::make_unique<plat::EventLoop>();
+  loop->OnDropped(dropped);
   if (!loop->ok()) {
     WriteLog(texts.createFailed, 11, "", 0, errno);
     return false;

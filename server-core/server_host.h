@@ -18,8 +18,9 @@ struct ListenerTexts {
 
 // Creates the event loop (published as EventWindow), listens on port on all interfaces and
 // runs the loop until WM_QUIT. Returns false after logging a start-up failure.
+// `dropped` receives the socket messages whose socket was closed before they were handled.
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
-                     plat::Socket& listenSocket);
+                     plat::Socket& listenSocket, const plat::EventLoop::Handler& dropped = {});
 
 // Called on the main thread: hands the control to the server thread. A control that comes
 // before the loop runs is kept and handed over as soon as it does.

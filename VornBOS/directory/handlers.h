@@ -12,8 +12,9 @@ void SetMoreInfo(const MetaRequest& req);  // 0x03FD
 void SetAbout(const MetaRequest& req);     // 0x0406
 void SetPassword(const MetaRequest& req);  // 0x042E
 
-void SearchByName(const MetaRequest& req);   // 0x0515 and 0x055F
-void SearchByUin(const MetaRequest& req);    // 0x0573 with TLV 0x0136
+void SearchByName(const MetaRequest& req);   // 0x0515 and 0x055F (with TLV 0x015E too)
+void SearchWhitePages(const MetaRequest& req);  // 0x0533, fixed fields
+void SearchByUin(const MetaRequest& req);    // 0x0573 with TLV 0x0136, and 0x0569
 void SearchByEmail(const MetaRequest& req);  // 0x0573 with TLV 0x015E
 
 void SendSms(const MetaRequest& req);  // 0x1482

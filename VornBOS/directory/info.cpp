@@ -133,6 +133,7 @@ void SendFullInfo(const MetaRequest& req) {
   WriteLog("Request info ext about uin=%d", 9, req.client.addr.c_str(), req.client.UIN,
            static_cast<int>(uin));
   UserReader u(uin);
+  size_t first = req.client.sendQueue.size();
   SendHomeInfo(req, u);
   SendMoreInfo(req, u);
   SendMoreEmails(req, u);
@@ -141,6 +142,7 @@ void SendFullInfo(const MetaRequest& req) {
   SendAboutInfo(req, u);
   SendMetaTemplate(req, CannedReply(0x00F0));
   SendMetaTemplate(req, CannedReply(0x00FA));
+  MarkMoreRepliesFollow(req.client, first);
 }
 
 void SendShortInfo(const MetaRequest& req) {

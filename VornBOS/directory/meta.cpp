@@ -58,6 +58,7 @@ void DispatchMetaSubtype(const MetaRequest& req) {
       {0x0406, SetAbout},     {0x042E, SetPassword},   {0x04B2, SendFullInfo},
       {0x04BA, SendShortInfo}, {0x04D0, SendFullInfo}, {0x0515, SearchByName},
       {0x055F, SearchByName}, {0x0573, DispatchSearchByKey}, {0x1482, SendSms},
+      {0x0533, SearchWhitePages}, {0x0569, DispatchSearchByKey},
   };
   auto it = handlers.find(req.subtype);
   if (it == handlers.end()) {
@@ -103,6 +104,13 @@ void FinishMetaReply(const MetaRequest& req, std::vector<uint8_t> frame) {
   frame[28] = static_cast<uint8_t>(req.sequence);
   frame[29] = static_cast<uint8_t>(req.sequence >> 8);
   QueueRawFrame(c, std::move(frame));
+}
+
+void MarkMoreRepliesFollow(ClientInfo& c, size_t first) {
+  for (size_t i = first; i + 1 < c.sendQueue.size(); ++i) {
+    std::vector<uint8_t>& d = c.sendQueue[i].data;
+    if (d.size() >= 12) PutBe16(&d[10], 0x0001);
+  }
 }
 
 void SendMetaTemplate(const MetaRequest& req, const std::vector<uint8_t>& canned) {

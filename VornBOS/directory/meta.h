@@ -38,6 +38,10 @@ void FinishMetaReply(const MetaRequest& req, std::vector<uint8_t> frame);
 // Sends a copy of a canned reply frame.
 void SendMetaTemplate(const MetaRequest& req, const std::vector<uint8_t>& canned);
 
+// Sets the SNAC flag "more replies follow" (0x0001) on the queued frames from index first
+// on, all but the last, so clients know where a multi-part answer ends.
+void MarkMoreRepliesFollow(ClientInfo& c, size_t first);
+
 // Canned replies.
 const std::vector<uint8_t>& CannedReply(uint16_t subtype);  // 0x07DA replies listed in meta.cpp
 const std::vector<uint8_t>& EndOfOfflineReply();

@@ -23,6 +23,10 @@ constexpr uint16_t kEmailLast = 0x01AE;
 constexpr uint16_t kTlvFirst = 0x0140;
 constexpr uint16_t kTlvLast = 0x014A;
 constexpr uint16_t kTlvNick = 0x0154;
+constexpr uint16_t kTlvEmail = 0x015E;
+// The TLV-form white-pages search; its results go out with the e-mail search's subtypes,
+// the only ones some clients read.
+constexpr uint16_t kWhitePagesTlv = 0x055F;
 
 constexpr size_t kCompareSize = 100;  // values compared: at most 99 characters
 constexpr size_t kNickMax = 22;
@@ -89,8 +93,8 @@ std::string Read(uint32_t uin, const char* key, const char* def, size_t size) {
 }
 
 struct NameKeys {
-  std::string first, last, nick;
-  bool empty() const { return first.empty() && last.empty() && nick.empty(); }
+  std::string first, last, nick, email;
+  bool empty() const { return first.empty() && last.empty() && nick.empty() && email.empty(); }
 };
 
 // The keys of a name search: a series of little-endian TLVs up to the end of the data. A TLV
@@ -107,6 +111,7 @@ NameKeys ParseNameKeys(const MetaRequest& req) {
       case kTlvFirst: keys.first = ClippedMetaText(value); break;
       case kTlvLast: keys.last = ClippedMetaText(value); break;
       case kTlvNick: keys.nick = ClippedMetaText(value); break;
+      case kTlvEmail: keys.email = ClippedMetaText(value); break;
       default:
         WriteLog("Uknow tlv type=0x%x in find request ", 7, req.client.addr.c_str(),
                  req.client.UIN, static_cast<unsigned>(type));
@@ -122,21 +127,20 @@ bool KeyMatches(uint32_t uin, const char* name, const std::string& key, std::str
   return key.empty() || SameTextNoCase(key, value);
 }
 
-}  // namespace
-
-void SearchByName(const MetaRequest& req) {
-  NameKeys keys = ParseNameKeys(req);
+// Runs a name (and e-mail) search and sends its results with the given subtypes.
+void RunNameSearch(const MetaRequest& req, const NameKeys& keys, uint16_t more, uint16_t last) {
   if (keys.empty()) {
-    SendMetaTemplate(req, CannedReply(kNameLast));
+    SendMetaTemplate(req, CannedReply(last));
     return;
   }
-  ResultSender results(req, kNameMore, kNameLast);
+  ResultSender results(req, more, last);
   ForEachUser([&](uint32_t uin) {
     Found f;
     if (!KeyMatches(uin, "First", keys.first, f.first) ||
         !KeyMatches(uin, "Last", keys.last, f.last) ||
         !KeyMatches(uin, "nick", keys.nick, f.nick))
       return;
+    if (!keys.email.empty() && !SameTextNoCase(keys.email, Read(uin, "email", "", kCompareSize))) return;
     f.uin = uin;
     f.nick = Clip(std::move(f.nick), kNickMax);
     f.first = Clip(std::move(f.first), kNameMax);
@@ -145,6 +149,27 @@ void SearchByName(const MetaRequest& req) {
     results.add(f);
   });
   results.finish();
+}
+
+}  // namespace
+
+void SearchByName(const MetaRequest& req) {
+  if (req.subtype == kWhitePagesTlv)
+    RunNameSearch(req, ParseNameKeys(req), kEmailMore, kEmailLast);
+  else
+    RunNameSearch(req, ParseNameKeys(req), kNameMore, kNameLast);
+}
+
+void SearchWhitePages(const MetaRequest& req) {
+  // Fixed fields: first, last, nick and e-mail as meta strings; the rest is not searched.
+  WireReader r(req.data, req.len);
+  NameKeys keys;
+  for (std::string* key : {&keys.first, &keys.last, &keys.nick, &keys.email}) {
+    std::string_view v = r.metaString();
+    if (!r.ok()) break;
+    *key = MetaText(v);
+  }
+  RunNameSearch(req, keys, kEmailMore, kEmailLast);
 }
 
 void SearchByEmail(const MetaRequest& req) {

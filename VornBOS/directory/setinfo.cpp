@@ -115,17 +115,18 @@ void SetAbout(const MetaRequest& req) {
 }
 
 // A password is stored exactly as sent, quoted when a profile read would change it. One holding
-// a line break cannot be stored as sent and could never be used to log in, so the old password
-// is kept.
+// a line break cannot be stored as sent and could never be used to log in: the old password is
+// kept and the acknowledgement reports the failure.
 void SetPassword(const MetaRequest& req) {
+  static const std::vector<uint8_t> refused = StartMetaReply(0x00AA, kMetaFailure).buffer();
   LogSet(req, "Set pass");
   WireReader r(req.data, req.len);
-  if (std::optional<std::string> pass = TakeMetaText(r)) {
-    if (pass->find_first_of("\r\n") == std::string::npos)
-      WriteUserString(req.client.UIN, "Main", "Pass", ProfileValue(*pass));
-    else
-      WriteLog("Password with a line break not stored", 9, req.client.addr.c_str(),
-               req.client.UIN);
+  std::optional<std::string> pass = TakeMetaText(r);
+  if (pass && pass->find_first_of("\r\n") != std::string::npos) {
+    WriteLog("Password with a line break not stored", 9, req.client.addr.c_str(), req.client.UIN);
+    SendMetaTemplate(req, refused);
+    return;
   }
+  if (pass) WriteUserString(req.client.UIN, "Main", "Pass", ProfileValue(*pass));
   SendMetaTemplate(req, CannedReply(0x00AA));
 }

@@ -42,8 +42,9 @@ bool IsTextType(const std::string& type) {
   return head == "text/";
 }
 
+// Every text part names its character set, an empty one as charset="".
 std::string CharsetParam(const MailPart& p, const std::string& type) {
-  if (!IsTextType(type) || p.charset.empty()) return "";
+  if (!IsTextType(type)) return "";
   return ";\r\n\tcharset=\"" + QuotedText(p.charset) + "\"";
 }
 
@@ -174,6 +175,11 @@ std::string BuildMimeContent(const MailMessage& msg, uint64_t tick) {
     kind = msg.attachments.empty() ? kMultipartAlternative : kMultipartMixed;
   std::string b1 = multipart ? Boundary("CSmtpMsgPart123X456_000_", tick) : "";
   MailHeaders h = msg.headers;
+  // Free headers come from callers: their names and values get no line breaks either.
+  for (auto& [name, value] : h) {
+    name = HeaderSafe(name);
+    value = HeaderSafe(value);
+  }
   PrepareHeaders(msg, h, multipart, kind, b1);
 
   std::string out;

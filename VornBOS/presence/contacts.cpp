@@ -36,6 +36,19 @@ void DropWatches(ClientInfo& watcher) {
   }
 }
 
+namespace {
+
+// Tells the watcher about a user who is online now, as an upload does.
+void SendOnlineNow(ClientInfo& c, uint32_t uin) {
+  ClientInfo* online = FindByUin(uin);
+  if (online && online->ClnSocket >= 0) {
+    ReqId id = MakeReqId(++Cfg.snacReqId);
+    SendTemplate(c, BuildOnlineNotice(*online), id.b);
+  }
+}
+
+}  // namespace
+
 void AddContacts(ClientInfo& c) {
   const uint8_t* snac = c.in.data.data();
   size_t len = c.in.length;
@@ -50,17 +63,29 @@ void AddContacts(ClientInfo& c) {
     size_t avail = std::min(n, len - p);
     uint32_t uin = DecimalPrefix(std::string_view(reinterpret_cast<const char*>(snac + p), avail));
     if (uin != 0) {
-      ClientInfo* online = FindByUin(uin);
-      if (online && online->ClnSocket >= 0) {
-        ReqId id = MakeReqId(++Cfg.snacReqId);
-        SendTemplate(c, BuildOnlineNotice(*online), id.b);
-      }
+      SendOnlineNow(c, uin);
       if (c.contacts.size() == c.contacts.capacity()) c.contacts.reserve(c.contacts.size() + 100);
       c.contacts.push_back(uin);
       AddWatch(c, uin);
     }
     p += n + 1;
   }
+}
+
+void WatchContact(ClientInfo& c, uint32_t uin) {
+  if (uin == 0 || std::find(c.contacts.begin(), c.contacts.end(), uin) != c.contacts.end()) return;
+  SendOnlineNow(c, uin);
+  c.contacts.push_back(uin);
+  AddWatch(c, uin);
+}
+
+void UnwatchContact(ClientInfo& c, uint32_t uin) {
+  c.contacts.erase(std::remove(c.contacts.begin(), c.contacts.end(), uin), c.contacts.end());
+  auto it = watchers.find(uin);
+  if (it == watchers.end()) return;
+  auto& v = it->second;
+  v.erase(std::remove(v.begin(), v.end(), &c), v.end());
+  if (v.empty()) watchers.erase(it);
 }
 
 namespace {
@@ -81,11 +106,18 @@ int32_t ParseListDate(const std::string& text) {
 
 }  // namespace
 
+void ReadListStamp(uint32_t uin, uint32_t& time, uint32_t& count) {
+  count = LeadingNumber(ReadUserString(uin, "Contacts", "Size", "0", 100));
+  time = static_cast<uint32_t>(ParseListDate(ReadUserString(uin, "Contacts", "Date", "0", 100)));
+}
+
+// The reply carries the request's own request id and the connection's next sequence number,
+// so that clients can match it to their request.
 void SendListUpToDate(ClientInfo& c) {
-  uint32_t count = LeadingNumber(ReadUserString(c.UIN, "Contacts", "Size", "0", 100));
-  int32_t when = ParseListDate(ReadUserString(c.UIN, "Contacts", "Date", "0", 100));
-  WireWriter w(22);
-  w.u8(0x2A).u8(2).be16(0xDD97).be16(0x0010).be16(0x0013).be16(0x000F).be16(0).be32(0x00010005);
-  w.le32(static_cast<uint32_t>(when)).le16(static_cast<uint16_t>(count));
-  QueueRawFrame(c, std::move(w.buffer()));
+  uint32_t count = 0, when = 0;
+  ReadListStamp(c.UIN, when, count);
+  WireWriter w(16);
+  w.be16(0x0013).be16(0x000F).be16(0).bytes(c.in.data.data() + 6, 4);
+  w.le32(when).le16(static_cast<uint16_t>(count));
+  QueueFrame(c, 2, w.buffer());
 }

@@ -10,6 +10,12 @@ struct IcbmMessage;
 // Contact lists (SNAC 0x03/0x04, 0x13/0x04-0x05).
 void AddContacts(ClientInfo& c);
 void SendListUpToDate(ClientInfo& c);
+// The "Size" and "Date" of the user file's "Contacts" section (time -1 when unset).
+void ReadListStamp(uint32_t uin, uint32_t& time, uint32_t& count);
+// Watching for the stored list: adds uin once (with its online notice when it is online now),
+// or drops every entry of it.
+void WatchContact(ClientInfo& c, uint32_t uin);
+void UnwatchContact(ClientInfo& c, uint32_t uin);
 // The reverse index: the sessions whose contact list holds uin (each once).
 const std::vector<ClientInfo*>& WatchersOf(uint32_t uin);
 void AddWatch(ClientInfo& watcher, uint32_t uin);
@@ -27,6 +33,13 @@ void RouteMessage(ClientInfo& sender);
 void DeliverMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from);
 void RelayAdvancedMessage(ClientInfo& sender);
 void ForwardAck(ClientInfo& c);
+// Typing notification (0x04/0x14) to a connected recipient, naming the sender.
+void RelayTyping(ClientInfo& c);
+// The server acknowledgement (0x04/0x0C) of a channel-1 message carrying TLV 0x0003.
+void AckIfRequested(ClientInfo& c);
+// Location information whose first TLV is not the capabilities: takes TLV 0x0005 wherever it
+// stands. False when there is none.
+bool StoreCapabilitiesTlv(ClientInfo& c);
 
 // Broadcast lists.
 struct SendList {

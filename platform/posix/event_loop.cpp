@@ -20,8 +20,8 @@ namespace plat {
 
 namespace {
 constexpr int kPollEvery = 32;  // messages handled between two looks at the sockets
-// A peer that closed with data still unread gets this long for the reader to take it;
-// then FD_CLOSE comes anyway (a reader that stopped reading would otherwise never see it).
+// A peer that closed with data still unread: once the reader has taken nothing for this
+// long, FD_CLOSE comes anyway (a reader that stopped reading would otherwise never see it).
 constexpr uint32_t kCloseGraceMs = 1000;
 constexpr uint32_t kCloseCheck = 0xFFFF0001;  // internal message, never handed to the handler
 }
@@ -66,7 +66,10 @@ bool EventLoop::EndRound() {
   std::vector<Message> due;
   due.swap(roundEnd_);
   for (const Message& m : due) {
-    if (IsStale(m)) continue;
+    if (IsStale(m)) {
+      if (dropped_) dropped_(m);
+      continue;
+    }
     sockets_[m.wParam].roundEndEvents &= static_cast<uint16_t>(~SelectEvent(m.lParam));
     PostMessage(m);
   }
@@ -207,8 +210,11 @@ long EventLoop::Recv(Socket s, void* buf, size_t len, int& err) {
     if (n > 0) {
       PostSelect(s, *st, FD_READ);  // receiving re-enables FD_READ
       int waiting = 0;
+      st->lastReadMs = TickMs();
+      // The last bytes may complete a frame whose handling the caller is about to post:
+      // the close goes behind it.
       if (st->peerClosed && ::ioctl(s, FIONREAD, &waiting) == 0 && waiting == 0)
-        PostCloseOnce(s, *st, 0);
+        deferredCloses_.emplace_back(s, st->generation);
     } else if (len > 0) {
       st->peerClosed = true;
       PostCloseOnce(s, *st, 0);
@@ -218,6 +224,14 @@ long EventLoop::Recv(Socket s, void* buf, size_t len, int& err) {
 }
 
 long EventLoop::Send(Socket s, const void* buf, size_t len, int& err) {
+  SockState* st = State(s);
+  if (st && !st->sentOnce) {
+    // A peer that closed before our first write (typically before reading a greeting)
+    // answers it with a reset; knowing of its close now keeps that close a clean one.
+    st->sentOnce = true;
+    char b;
+    if (::recv(s, &b, 1, MSG_PEEK | MSG_DONTWAIT) == 0) st->peerClosed = true;
+  }
   ssize_t n;
   do {
     n = ::send(s, buf, len, MSG_NOSIGNAL);
@@ -281,6 +295,11 @@ void EventLoop::OnReadiness(Socket s, uint32_t ev) {
     if (ev & EPOLLIN) PostSelect(s, *st, FD_ACCEPT);
     return;
   }
+  if ((ev & EPOLLERR) && st->peerClosed) {
+    // The peer closed cleanly; the error is the reset its side sent back to a later write.
+    PostCloseOnce(s, *st, 0);
+    return;
+  }
   if (ev & EPOLLERR) {
     int soErr = 0;
     socklen_t l = sizeof soErr;
@@ -323,6 +342,23 @@ void EventLoop::PollSockets(int timeoutMs) {
   }
 }
 
+void EventLoop::CheckClose(Socket s, SockState& st) {
+  int waiting = 0;
+  bool dataLeft = ::ioctl(s, FIONREAD, &waiting) == 0 && waiting > 0;
+  if (dataLeft && TickMs() - st.lastReadMs < kCloseGraceMs)
+    ScheduleCloseCheck(s, st);  // still being read: wait for the reader
+  else
+    PostCloseOnce(s, st, 0);
+}
+
+void EventLoop::PostDeferredCloses() {
+  for (const auto& [s, generation] : deferredCloses_) {
+    SockState* st = State(s);
+    if (st && st->generation == generation) PostCloseOnce(s, *st, 0);
+  }
+  deferredCloses_.clear();
+}
+
 bool EventLoop::TakeMessage(Message& m) {
   std::lock_guard<std::mutex> g(lock_);
   if (queue_.empty()) return false;
@@ -338,6 +374,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
   }
   int sinceLastPoll = 0;
   for (;;) {
+    PostDeferredCloses();
     Message m;
     if (!TakeMessage(m)) {
       if (EndRound()) continue;
@@ -348,9 +385,12 @@ int EventLoop::Run(const Handler& handler, int& err) {
       continue;
     }
     if (m.msg == WM_QUIT) return 0;
-    if (IsStale(m)) continue;
+    if (IsStale(m)) {
+      if (dropped_ && m.msg != kCloseCheck) dropped_(m);
+      continue;
+    }
     if (m.msg == kCloseCheck) {
-      PostCloseOnce(static_cast<Socket>(m.wParam), sockets_[m.wParam], 0);
+      CheckClose(static_cast<Socket>(m.wParam), sockets_[m.wParam]);
       continue;
     }
     handler(m);

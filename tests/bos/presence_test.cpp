@@ -73,6 +73,29 @@ TEST_F(BosUnit, WatchersGetOneCopyAndLeaveTheIndexWhenDestroyed) {
   EXPECT_TRUE(WatchersOf(1000).empty());
 }
 
+TEST_F(BosUnit, OnlyLoggedInSessionsAreFoundOrAnnounceADeparture) {
+  ClientInfo& user = Session(1000);
+  ClientInfo& watcher = Session(1001);
+  watcher.contacts = {1000};
+  Receive(watcher, Snac(3, 4, Bytes{4, '1', '0', '0', '0'}));
+  AddContacts(watcher);
+  // A newer connection that carries the number without having logged in.
+  ClientInfo& carrier = CreateSession(next_++);
+  SetSessionUin(carrier, 1000);
+  EXPECT_EQ(FindByUin(1000), &user);
+  EXPECT_EQ(FindUser(1000), &user);
+  watcher.sendQueue.clear();
+  DestroySession(carrier);
+  EXPECT_TRUE(watcher.sendQueue.empty());
+  DestroySession(user);
+  EXPECT_EQ(watcher.sendQueue.size(), 1u);  // the real departure
+  EXPECT_EQ(FindByUin(1000), nullptr);
+}
+
+TEST_F(BosUnit, StartingSequenceNumbersStayBelow32768) {
+  for (int i = 0; i < 64; ++i) EXPECT_LE(CreateSession(next_++).Seq, 32767u);
+}
+
 TEST_F(BosUnit, MessagesRunningPastTheSnacAreDropped) {
   ClientInfo& a = Session(1000);
   ClientInfo& b = Session(1001);

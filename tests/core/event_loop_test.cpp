@@ -291,6 +291,58 @@ TEST_F(SocketEventTest, CloseEventAfterTheLastDataWasRead) {
   EXPECT_TRUE(dataBeforeClose);
 }
 
+// What the handler posts while reading the last bytes (a completed frame, say) is handled
+// before the peer's close.
+TEST_F(SocketEventTest, CloseComesBehindWhatTheLastReadPosted) {
+  ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
+  ClientSend("frame");
+  ::shutdown(pair_.client, SHUT_WR);
+  usleep(20000);  // the data and the close are both in before the loop looks
+  std::vector<uint32_t> order;
+  RunFor(2000, [&](const plat::Message& m) {
+    if (m.msg == kMsgA) order.push_back(kMsgA);
+    if (m.msg != kSockMsg || static_cast<int>(m.wParam) != pair_.server) return;
+    uint16_t ev = plat::SelectEvent(m.lParam);
+    if (ev == FD_READ) {
+      char buf[5];
+      int err = 0;
+      if (loop_.Recv(pair_.server, buf, sizeof buf, err) == 5) loop_.Post(kMsgA, 0, 0);
+    }
+    if (ev == FD_CLOSE) {
+      order.push_back(FD_CLOSE);
+      loop_.PostQuit();
+    }
+  });
+  EXPECT_EQ(order, (std::vector<uint32_t>{kMsgA, FD_CLOSE}));
+}
+
+// A reader that keeps taking data after the peer closed is not cut off by the grace period,
+// however long it takes; the close follows the last byte.
+TEST_F(SocketEventTest, SlowReaderGetsEveryByteBeforeTheClose) {
+  ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
+  ClientSend(std::string(15, 'd'));
+  ::shutdown(pair_.client, SHUT_WR);
+  size_t got = 0;
+  size_t atClose = 0;
+  RunFor(5000, [&](const plat::Message& m) {
+    if (m.msg == kMsgB) {
+      char c;
+      int err = 0;
+      if (loop_.Recv(pair_.server, &c, 1, err) == 1) ++got;
+      return;
+    }
+    if (m.msg != kSockMsg || static_cast<int>(m.wParam) != pair_.server) return;
+    uint16_t ev = plat::SelectEvent(m.lParam);
+    if (ev == FD_READ) loop_.PostDelayed(100, kMsgB, 0, 0);  // 1.5 s for all bytes
+    if (ev == FD_CLOSE) {
+      atClose = got;
+      loop_.PostQuit();
+    }
+  });
+  EXPECT_EQ(got, 15u);
+  EXPECT_EQ(atClose, 15u);
+}
+
 TEST_F(SocketEventTest, CloseEventCarriesTheErrorOfAReset) {
   ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
   linger lg{1, 0};

@@ -103,11 +103,16 @@ TEST_F(LogTest, LongNameIsWrittenWholeAndShiftsTheLine) {
   EXPECT_EQ(Body(lines[0]), "a-name-longer-than-14 " + std::string(7, ' ') + "7 - Text");
 }
 
-TEST_F(LogTest, LargeNumbersFillTheColumn) {
+TEST_F(LogTest, NumberColumnIsSigned) {
+  // Numbers from 2^31 up show as the negative numbers the user file names carry.
   WriteLog("T", 11, "User dir", 4294967295u);
+  WriteLog("T", 11, "", 2147483648u);
+  WriteLog("T", 11, "", 2147483647u);
   auto lines = Lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(Body(lines[0]), "      User dir 4294967295 - T");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(Body(lines[0]), "      User dir       -1 - T");
+  EXPECT_EQ(Body(lines[1]), std::string(14, ' ') + " -2147483648 - T");
+  EXPECT_EQ(Body(lines[2]), std::string(14, ' ') + " 2147483647 - T");
 }
 
 TEST_F(LogTest, LevelEightWritesNineButNotSeven) {

@@ -263,7 +263,14 @@ TEST_F(DirectoryInfo, TextsAreStoredAsSent) {
   EXPECT_EQ(about.str(), "  indented\r\nplain\r\n");
 
   Call(SetPassword, 0x042E, Req().str("new").bytes());
-  Call(SetPassword, 0x042E, Req().str("a\nb").bytes());
+  EXPECT_EQ(ack.at(0).result, 0x0A);
+  // A password with a line break is not stored, and the acknowledgement says it failed.
+  for (const char* broken : {"a\nb", "a\rb", "\r\n"}) {
+    auto refused = Call(SetPassword, 0x042E, Req().str(broken).bytes());
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused.at(0).subtype, 0x00AA);
+    EXPECT_EQ(refused.at(0).result, 0x32) << broken;
+  }
   EXPECT_EQ(Value(kSelf, "Main", "Pass"), "new");
 }
 

@@ -217,3 +217,37 @@ TEST_F(DirectorySearch, DirectoryIsReadAfreshForEveryRequest) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DirectorySearch, WhitePagesSearchesAnswerWithTheEmailSubtypes) {
+  User(30, "nk", "Al", "Bo", "a.b");
+  User(31, "nk", "Cy", "Do", "c.d");
+  // 0533, fixed fields: first, last, nick, e-mail, then fields that are not searched.
+  auto r = Call(SearchWhitePages, 0x0533, Req().str("").str("").str("nk").str("a.b").le16(0).u8(0).bytes());
+  ASSERT_EQ(r.size(), 1u);
+  const Bytes& f = r[0].frame;
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 2), (Bytes{0x2A, 0x02}));
+  Bytes expected = {0x00, 0x40, 0x00, 0x15, 0x00, 0x03, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x01, 0x00, 0x32,
+                    0x30, 0x00, 0xE8, 0x03, 0x00, 0x00, 0xDA, 0x07, 0x34, 0x12, 0xAE, 0x01, 0x0A,
+                    0x35, 0x00, 0x1E, 0x00, 0x00, 0x00, 0x03, 0x00, 'n', 'k', 0x00, 0x03, 0x00, 'A', 'l', 0x00,
+                    0x03, 0x00, 'B', 'o', 0x00, 0x04, 0x00, 'a', '.', 'b', 0x00,
+                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(Bytes(f.begin() + 4, f.end()), expected);
+  // 055F: the name keys and an e-mail key (TLV 0x015E); results as 01A4 / 01AE.
+  auto byNick = Call(SearchByName, 0x055F, Req().tlvStr(0x0154, "NK").bytes());
+  ASSERT_EQ(byNick.size(), 2u);
+  EXPECT_EQ(byNick[0].subtype, 0x01A4);
+  EXPECT_EQ(byNick[1].subtype, 0x01AE);
+  auto byMail = Call(SearchByName, 0x055F, Req().tlvStr(0x015E, "C.D").bytes());
+  ASSERT_EQ(byMail.size(), 1u);
+  EXPECT_EQ(byMail[0].subtype, 0x01AE);
+  EXPECT_EQ(ParseRecord(byMail[0]).uin, 31u);
+  ExpectNothingFound(Call(SearchByName, 0x055F, Req().tlvStr(0x015E, "x@y").bytes()), 0x01AE);
+  // 0515 keeps its own subtypes.
+  auto old = ByName(Req().tlvStr(0x0154, "nk"));
+  ASSERT_EQ(old.size(), 2u);
+  EXPECT_EQ(old[1].subtype, 0x019A);
+}
+
+}  // namespace

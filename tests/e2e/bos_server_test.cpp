@@ -49,6 +49,53 @@ TEST_F(BosServer, KeepAliveIsSkippedAndAFirstFrameThatIsNoLoginCloses) {
   EXPECT_TRUE(LogHas("User close socket="));
 }
 
+TEST_F(BosServer, CommandFramesAreKnownByTheWholeFamilyAndSubtype) {
+  // Same low bytes as the status query and the message, other high bytes: no command, and as
+  // a first frame that is no login either, the connection is closed.
+  OscarClient stat, msg;
+  ASSERT_TRUE(stat.Connect(dir.bosPort));
+  ASSERT_TRUE(stat.ReadFrame());
+  stat.SendSnac(0xFF01, 0xAB0E, 1000, {});
+  EXPECT_TRUE(stat.WaitClosed());
+  ASSERT_TRUE(msg.Connect(dir.bosPort));
+  ASSERT_TRUE(msg.ReadFrame());
+  std::string text = "x";
+  Bytes value = Cat({Le32(1000), Bytes{1, 0}, Le16(2), Text(text), Bytes{0}});
+  msg.SendFrame(2, Cat({Be16(0x7704), Be16(0x1206), Be16(0), Be32(0), Bytes(8, 0), Be16(4), Bytes{4}, Text("2000"),
+                        Be16(5), Be16(static_cast<uint16_t>(value.size())), value}));
+  EXPECT_TRUE(msg.WaitClosed());
+  EXPECT_FALSE(dir.Exists("olm/2000.olm"));
+}
+
+TEST_F(BosServer, CloseBeforeReadingTheHelloIsACleanClose) {
+  for (int i = 0; i < 5; ++i) {
+    OscarClient c;
+    ASSERT_TRUE(c.Connect(dir.bosPort));
+    c.Close();
+  }
+  EXPECT_TRUE(WaitFor([&] {
+    std::string log = dir.Log("VornBOS");
+    size_t n = 0;
+    for (size_t at = log.find("User close socket="); at != std::string::npos; at = log.find("User close socket=", at + 1)) ++n;
+    return n >= 5;  // the start-up probe closes too
+  }));
+  EXPECT_EQ(dir.Log("VornBOS").find("failed with error="), std::string::npos);
+}
+
+TEST_F(BosServer, EventsLeftForAClosedSessionAreLoggedAsNotFound) {
+  // Two frames in one go, the first no login: the server closes the connection, and the
+  // read events that reading the second frame posted come after the close.
+  OscarClient c;
+  ASSERT_TRUE(c.Connect(dir.bosPort));
+  ASSERT_TRUE(c.ReadFrame());
+  Bytes snac = Cat({Be16(1), Be16(0x17), Be16(0), Be32(1)});
+  Bytes frame = Cat({Bytes{0x2A, 2, 0, 1}, Be16(static_cast<uint16_t>(snac.size())), snac});
+  c.SendRaw(Cat({frame, frame}));
+  EXPECT_TRUE(c.WaitClosed());
+  EXPECT_TRUE(LogHas("User close socket="));
+  EXPECT_TRUE(LogHas("Not find socket="));
+}
+
 TEST_F(BosServer, BadStartByteAndEmptySnacFrameClose) {
   OscarClient a, b;
   ASSERT_TRUE(a.Connect(dir.bosPort));

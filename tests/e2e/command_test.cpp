@@ -33,11 +33,11 @@ std::string MessageText(const Frame& f) {
   return n > 0 && 8 + n <= v.size() ? std::string(v.begin() + 8, v.begin() + 8 + static_cast<long>(n) - 1) : std::string();
 }
 
-TEST_F(Commands, MessageReachesTheUserAndWatchersSeeTheToolLeave) {
+TEST_F(Commands, MessageReachesTheUserAndTheToolNeverStandsInForItsSender) {
   OscarClient user, watcher;
   ASSERT_TRUE(user.SignOn(dir.authPort, dir.bosPort, 1000, "pw"));
   ASSERT_TRUE(watcher.SignOn(dir.authPort, dir.bosPort, 1001, "pw"));
-  watcher.AddContacts({555});
+  watcher.AddContacts({555, 1000});
   std::string out;
   EXPECT_EQ(RunProgram("VornCmd", {"127.0.0.1", Port(), "msg", "555", "0001000", "hello"}, out), 0);
   EXPECT_EQ(out, "Command msg send OK\n");
@@ -45,7 +45,27 @@ TEST_F(Commands, MessageReachesTheUserAndWatchersSeeTheToolLeave) {
   ASSERT_TRUE(in);
   EXPECT_EQ(std::string(in->data.begin() + 21, in->data.begin() + 21 + in->data[20]), "555");
   EXPECT_EQ(MessageText(*in), "hello");
-  EXPECT_TRUE(watcher.WaitSnac(0x0003, 0x000C));
+  // The tool's connection was no login of 555: its close tells the watchers nothing.
+  EXPECT_FALSE(watcher.WaitSnac(0x0003, 0x000C, 500));
+
+  // A command connection that speaks for 1000 and stays open: messages to 1000 still reach
+  // the logged-in 1000, and its close is no departure of 1000.
+  OscarClient tool;
+  ASSERT_TRUE(tool.Connect(dir.bosPort));
+  ASSERT_TRUE(tool.ReadFrame());
+  std::string text = "from the tool";
+  Bytes value = Cat({Le32(1000), Bytes{1, 0}, Le16(static_cast<uint16_t>(text.size() + 1)), Text(text), Bytes{0}});
+  tool.SendFrame(2, Cat({Be16(4), Be16(6), Be16(0), Be32(0), Bytes{0xF3, 0x3A, 0xC1, 0x0C, 0x70, 0x18, 0, 0},
+                         Be16(4), Bytes{4}, Text("1001"), Be16(5), Be16(static_cast<uint16_t>(value.size())), value,
+                         Bytes{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0}, Be16(6), Be16(0)}));
+  auto toWatcher = watcher.WaitSnac(0x0004, 0x0007);
+  ASSERT_TRUE(toWatcher);
+  EXPECT_EQ(MessageText(*toWatcher), "from the tool");
+  watcher.SendMessage(1000, "to the real 1000");
+  EXPECT_TRUE(user.WaitSnac(0x0004, 0x0007));
+  EXPECT_TRUE(tool.Quiet(300));
+  tool.Close();
+  EXPECT_FALSE(watcher.WaitSnac(0x0003, 0x000C, 500));
 
   EXPECT_EQ(RunProgram("VornCmd", {"127.0.0.1", Port(), "MSG", "555", "2000", "later"}, out), 0);
   ASSERT_TRUE(WaitFor([&] { return dir.Exists("olm/2000.olm"); }));

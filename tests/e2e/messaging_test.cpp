@@ -1,6 +1,10 @@
 // Presence, message routing, the offline store and broadcast lists between real clients.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "tests/support/oscar_client.h"
 #include "tests/support/server_process.h"
@@ -85,6 +89,67 @@ TEST_F(Messaging, SecondLoginSendsDepartureThenOnlineNotice) {
   EXPECT_TRUE(b.WaitSnac(0x0003, 0x000C));
   a2.SetStatus(0);
   EXPECT_TRUE(b.WaitSnac(0x0003, 0x000B));
+}
+
+TEST_F(Messaging, RefusedCookieLoginIsNoRecipientAndAnnouncesNothing) {
+  OscarClient a, b, intruder;
+  Login(a, 1000);
+  Login(b, 1001);
+  b.AddContacts({1000});
+  // A made-up cookie that holds only 1000's number.
+  Bytes cookie(256, 0x55);
+  cookie[33] = 0;
+  cookie[159] = 0;
+  cookie[97] = 0x03;
+  cookie[125] = 0xE8;
+  auto refusal = intruder.BosLogin(dir.bosPort, cookie);
+  ASSERT_TRUE(refusal);
+  auto tlvs = ParseTlvs(refusal->data, 0);
+  EXPECT_EQ(tlvs[1], Text("1000"));
+  EXPECT_EQ(tlvs[8], Be16(5));
+  b.SendMessage(1000, "for the real one");
+  auto in = a.WaitSnac(0x0004, 0x0007);
+  ASSERT_TRUE(in);
+  EXPECT_TRUE(intruder.Quiet(300));
+  intruder.Close();
+  EXPECT_FALSE(b.WaitSnac(0x0003, 0x000C, 500));
+}
+
+// A client that sends messages and shuts its sending side at once: every frame that arrived
+// before the close is handled, whether it came in one piece or split across many reads.
+TEST_F(Messaging, FramesSentJustBeforeAHalfCloseAreAllDelivered) {
+  OscarClient b;
+  Login(b, 1001);
+  int round = 0;
+  for (bool split : {false, true}) {
+    for (int n : {1, 2, 5, 12}) {
+      ++round;
+      OscarClient a;
+      Login(a, 1000);
+      Bytes stream;
+      for (int i = 0; i < n; ++i) {
+        Bytes tlv = Channel1Tlv("r" + std::to_string(round) + "m" + std::to_string(i));
+        Bytes snac = Cat({Be16(4), Be16(6), Be16(0), Be32(static_cast<uint32_t>(i)), Bytes(8, 1), Be16(1), Bytes{4},
+                          Text("1001"), Be16(2), Be16(static_cast<uint16_t>(tlv.size())), tlv, Be16(6), Be16(0)});
+        stream = Cat({stream, Bytes{0x2A, 2}, Be16(static_cast<uint16_t>(0x200 + i)),
+                      Be16(static_cast<uint16_t>(snac.size())), snac});
+      }
+      size_t piece = split ? 7 : stream.size();
+      for (size_t at = 0; at < stream.size(); at += piece) {
+        size_t len = std::min(piece, stream.size() - at);
+        ASSERT_TRUE(a.SendRaw(Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + len))));
+        if (split && at + len < stream.size()) usleep(1000);
+      }
+      ::shutdown(a.fd(), SHUT_WR);
+      for (int i = 0; i < n; ++i) {
+        auto in = b.WaitSnac(0x0004, 0x0007);
+        ASSERT_TRUE(in) << "split=" << split << " n=" << n << ": message " << i << " lost";
+        Bytes want = Text("r" + std::to_string(round) + "m" + std::to_string(i));
+        EXPECT_NE(std::search(in->data.begin(), in->data.end(), want.begin(), want.end()), in->data.end())
+            << "split=" << split << " n=" << n << " message " << i;
+      }
+    }
+  }
 }
 
 TEST_F(Messaging, Channel1MessageKeepsItsTextTlv) {

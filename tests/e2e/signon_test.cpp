@@ -53,6 +53,41 @@ TEST_F(SignOn, PasswordLoginAnswersWithAddressAndCookie) {
   EXPECT_EQ(Cookie(1000), tlvs[6]);
 }
 
+// VornAuth at a negative log level: the number text read as atoi reads it, frames dumped,
+// and every starting sequence number within 0..32767.
+TEST(AuthServer, BlankAndSignedUinTextDumpsBelowZeroAndSmallStartingSequence) {
+  DataDir dir;
+  dir.WriteIni(-1);
+  dir.WriteUser(123, "[Main]\nPass=secret\n");
+  ServerProcess auth;
+  ASSERT_TRUE(auth.Start("VornAuth", dir, dir.authPort));
+  for (const char* text : {" 123", "\t+123"}) {
+    OscarClient c;
+    ASSERT_TRUE(c.Connect(dir.authPort));
+    auto hello = c.ReadFrame();
+    ASSERT_TRUE(hello);
+    EXPECT_LE(hello->seq, 32767);
+    std::string uin(text);
+    c.SendFrame(1, Cat({Be32(1), Be16(1), Be16(static_cast<uint16_t>(uin.size())), Text(uin), Be16(2), Be16(6),
+                        Roast("secret")}));
+    auto reply = c.ReadFrame();
+    ASSERT_TRUE(reply);
+    auto tlvs = ParseTlvs(reply->data, 0);
+    EXPECT_EQ(tlvs[1], Text("123")) << text;
+    EXPECT_EQ(tlvs[6].size(), 256u) << text;
+    EXPECT_EQ(dir.ReadFile("Cookie/123").size(), 256u);
+  }
+  for (int i = 0; i < 8; ++i) {
+    OscarClient c;
+    ASSERT_TRUE(c.Connect(dir.authPort));
+    auto hello = c.ReadFrame();
+    ASSERT_TRUE(hello);
+    EXPECT_LE(hello->seq, 32767);
+  }
+  EXPECT_TRUE(WaitFor([&] { return dir.Log("VornAuth").find("Recv head") != std::string::npos; }, 2000));
+  EXPECT_NE(dir.Log("VornAuth").find("Send head"), std::string::npos);
+}
+
 TEST_F(SignOn, WrongOrMissingPasswordIsRefusedAndEmptiesTheCookieFile) {
   OscarClient c;
   auto ok = c.AuthLogin(dir.authPort, 1000, "secret");

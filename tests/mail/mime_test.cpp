@@ -82,7 +82,8 @@ TEST(MailMime, MultipartAlternativeAndNestedMixed) {
   EXPECT_NE(alt.find("\r\n\r\nThis is a multipart message in MIME format\r\n\r\n--" + b1 +
                      "\r\nContent-Type: text/plain"),
             std::string::npos);
-  EXPECT_NE(alt.find("\r\n--" + b1 + "\r\nContent-Type: text/html\r\n"), std::string::npos);
+  EXPECT_NE(alt.find("\r\n--" + b1 + "\r\nContent-Type: text/html;\r\n\tcharset=\"\"\r\n"),
+            std::string::npos);
   EXPECT_TRUE(alt.ends_with("<p>hi</p>\r\n--" + b1 + "--\r\n"));
 
   MailAttachment a;
@@ -125,4 +126,29 @@ TEST(MailMime, HeaderValuesCannotStartNewHeaders) {
   EXPECT_NE(out.find("To: <seven-9001234567@a.test>,\r\n\t\"Cc One\" <c1@x.test>,\r\n\t<c2@x.test>\r\n"),
             std::string::npos);
   EXPECT_EQ(out.find("hidden"), std::string::npos);
+}
+
+TEST(MailMime, FreeHeadersCannotEndTheMessageOrAddHeaders) {
+  MailMessage m = SmsLikeMessage();
+  m.headers = {{"X-Note", "a\r\n.\r\nRCPT TO:<x@evil.test>\r\nDATA"},
+               {"X-Bad\r\nBcc", "v@x.test"},
+               {"X-Lone", "cr\rlf\nend"}};
+  std::string out = BuildMimeContent(m, 0);
+  EXPECT_EQ(out.substr(0, out.find("MIME-Version")),
+            "X-Note: a  .  RCPT TO:<x@evil.test>  DATA\r\n"
+            "X-Bad  Bcc: v@x.test\r\n"
+            "X-Lone: cr lf end\r\n");
+  EXPECT_EQ(m.headers[0].second, "a\r\n.\r\nRCPT TO:<x@evil.test>\r\nDATA") << "the message is left as it was";
+}
+
+TEST(MailMime, EmptyCharsetIsWrittenEmptyOnTextPartsOnly) {
+  MailMessage m = SmsLikeMessage();
+  m.parts.clear();
+  m.AddTextPart("hi", "TEXT/plain", "");
+  EXPECT_TRUE(BuildMimeContent(m, 0).ends_with(
+      "Content-Type: TEXT/plain;\r\n\tcharset=\"\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\nhi"));
+  m.parts[0].contentType = "application/json";
+  m.parts[0].charset = "utf-8";
+  EXPECT_TRUE(BuildMimeContent(m, 0).ends_with(
+      "Content-Type: application/json\r\nContent-Transfer-Encoding: 7bit\r\n\r\nhi"));
 }

@@ -133,7 +133,7 @@ TEST_F(MailDelivery, EncodedPartsDecodeBackThroughAnIndependentParser) {
   MailMessage m = SmsMessage();
   m.parts.clear();
   m.AddTextPart(qpText, "text/plain", "iso-8859-1", kEncQuotedPrintable);
-  m.AddTextPart(plain, "text/plain", "us-ascii");
+  m.AddTextPart(plain, "text/plain", "");  // an empty charset is written as charset=""
   MailAttachment a;
   a.path = path;
   m.attachments.push_back(a);
@@ -164,6 +164,8 @@ TEST_F(MailDelivery, EncodedPartsDecodeBackThroughAnIndependentParser) {
   EXPECT_EQ(rec.parts[0].payload, qpText);
   EXPECT_EQ(rec.parts[1].encoding, "7bit");
   EXPECT_EQ(rec.parts[1].payload, plain);
+  EXPECT_EQ(rec.parts[1].charset, "");
+  EXPECT_TRUE(Contains(rec.data, "Content-Type: text/plain;\r\n\tcharset=\"\"\r\n"));
   EXPECT_EQ(rec.parts[2].encoding, "base64");
   EXPECT_EQ(rec.parts[2].filename, "blob.bin");
   EXPECT_EQ(rec.parts[2].type, "application/octet-stream");

@@ -34,8 +34,8 @@ TEST_F(PernotTest, LoadWithoutSettingsUsesDefaultsQuietly) {
     EXPECT_TRUE(host.CallsStartingWith(MS_DB_CONTACT_WRITESETTING).empty());
 }
 
-TEST_F(PernotTest, LoadUsesStoredIntervalOfASecondOrMore) {
-    for (DWORD stored : {1000u, 5000u, 600000u}) {
+TEST_F(PernotTest, LoadUsesAnyPositiveStoredInterval) {
+    for (DWORD stored : {1u, 500u, 999u, 1000u, 5000u, 600000u}) {
         host.StoreDword("iTimeOut", stored);
         Load();
         EXPECT_EQ(TimerInterval(), stored);
@@ -43,9 +43,9 @@ TEST_F(PernotTest, LoadUsesStoredIntervalOfASecondOrMore) {
     }
 }
 
-TEST_F(PernotTest, LoadReplacesIntervalsBelowASecond) {
+TEST_F(PernotTest, LoadReplacesIntervalsOfZeroOrBelow) {
     // 0 is what the options page stores for text that is not a number.
-    for (DWORD stored : {0u, 1u, 999u, static_cast<DWORD>(-5), 0x80000000u}) {
+    for (DWORD stored : {0u, static_cast<DWORD>(-5), 0x80000000u}) {
         host.StoreDword("iTimeOut", stored);
         Load();
         EXPECT_EQ(TimerInterval(), 20000u) << stored;

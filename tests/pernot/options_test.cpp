@@ -1,5 +1,8 @@
 // The options page: its record, its dialog resource and its procedure.
 #include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "tests/pernot/fixture.h"
 
@@ -139,9 +142,11 @@ TEST_F(PernotOptionsTest, LeavingThePageStoresWithDebugBox) {
 }
 
 TEST_F(PernotOptionsTest, TextThatIsNotANumberStoresZeroAndNextLoadUsesDefault) {
-    const std::vector<std::pair<std::string, DWORD>> cases = {
-        {"abc", 0u}, {"", 0u}, {"12x", 0u}, {"-5", static_cast<DWORD>(-5)}, {"999", 999u}};
-    for (const auto& [text, stored] : cases) {
+    // A deliberate short interval is kept; only 0 and below fall back to the default.
+    const std::vector<std::tuple<std::string, DWORD, unsigned>> cases = {
+        {"abc", 0u, 20000u}, {"", 0u, 20000u}, {"12x", 0u, 20000u},
+        {"-5", static_cast<DWORD>(-5), 20000u}, {"500", 500u, 500u}};
+    for (const auto& [text, stored, used] : cases) {
         Load();
         FakeDialog& dlg = OpenPage();
         dlg.Init();
@@ -151,7 +156,7 @@ TEST_F(PernotOptionsTest, TextThatIsNotANumberStoresZeroAndNextLoadUsesDefault) 
         host.ClearRecords();
         Unload();
         Load();
-        EXPECT_EQ(TimerInterval(), 20000u) << text;
+        EXPECT_EQ(TimerInterval(), used) << text;
         Unload();
         host.ClearRecords();
     }

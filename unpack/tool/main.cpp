@@ -22,6 +22,21 @@ Mode g_mode = Mode::List;
 std::string g_root;
 unsigned g_files = 0;
 unsigned g_skipped = 0;
+unpack_tool::PathRegistry g_paths;
+// Where the file being written goes when its path is too long for the file record: the
+// library writes it under a short name in the folder, and it is renamed when done.
+std::string g_longTarget;
+const char kLongTemp[] = ".unpack-long-name";
+
+void Report(const char* what, const char* name, const std::string& path) {
+  std::fputs(what, stderr);
+  std::fputs(name, stderr);
+  if (!path.empty()) {
+    std::fputs(" -> ", stderr);
+    std::fputs(path.c_str(), stderr);
+  }
+  std::fputc('\n', stderr);
+}
 
 void PrintName(const char* name) {
   std::fwrite(name, 1, std::strlen(name), stdout);
@@ -37,15 +52,36 @@ void PrintEntry(const UnpackFileRecord& f) {
 }
 
 bool SetTarget(UnpackFileRecord& f, const std::string& target) {
+  unlink(target.c_str());  // a fresh file, not an overwrite that keeps an old tail
+  std::string written = target;
+  g_longTarget.clear();
   if (target.size() >= sizeof f.targetPath) {
-    std::fputs("skipped, path too long: ", stderr);
-    std::fputs(f.name, stderr);
-    std::fputc('\n', stderr);
+    written = g_root + "/" + kLongTemp;
+    if (written.size() >= sizeof f.targetPath) {
+      Report("skipped, path too long: ", f.name, "");
+      ++g_skipped;
+      return false;
+    }
+    unlink(written.c_str());
+    g_longTarget = target;
+  }
+  std::memcpy(f.targetPath, written.c_str(), written.size() + 1);
+  return true;
+}
+
+// The path the file finally has; a long one is moved there from its short name.
+bool FinishTarget(const UnpackFileRecord& f, std::string& path) {
+  path = f.targetPath;
+  if (g_longTarget.empty()) return true;
+  std::string target;
+  target.swap(g_longTarget);
+  if (std::rename(f.targetPath, target.c_str()) != 0) {
+    Report("skipped, cannot be renamed: ", f.name, target);
+    unlink(f.targetPath);
     ++g_skipped;
     return false;
   }
-  unlink(target.c_str());  // a fresh file, not an overwrite that keeps an old tail
-  std::memcpy(f.targetPath, target.c_str(), target.size() + 1);
+  path = target;
   return true;
 }
 
@@ -55,8 +91,14 @@ int32_t BeforeFile(UnpackFileRecord& f) {
     return 0;
   }
   if (g_mode == Mode::Test) return SetTarget(f, g_root + "/file") ? 1 : 0;
-  const std::string relative = unpack_tool::SafeRelativePath(f.name);
-  if (!unpack_tool::MakeParents(g_root, relative)) return 0;
+  const std::string cleaned = unpack_tool::SafeRelativePath(f.name);
+  const std::string relative = g_paths.Claim(cleaned);
+  if (relative != cleaned) Report("renamed, path already used: ", f.name, relative);
+  if (!unpack_tool::MakeParents(g_root, relative)) {
+    Report("skipped, folder cannot be made: ", f.name, relative);
+    ++g_skipped;
+    return 0;
+  }
   return SetTarget(f, g_root + "/" + relative) ? 1 : 0;
 }
 
@@ -64,12 +106,17 @@ int32_t Callback(int32_t code, void* record) {
   if (code == UNPACK_BEFORE_FILE) return BeforeFile(*static_cast<UnpackFileRecord*>(record));
   if (code == UNPACK_AFTER_FILE) {
     const auto& f = *static_cast<UnpackFileRecord*>(record);
-    ++g_files;
     if (g_mode == Mode::Test) {
+      ++g_files;
       unlink(f.targetPath);
       std::fputs("OK  ", stdout);
+      PrintName(f.name);
+      return 0;
     }
-    PrintName(g_mode == Mode::Test ? f.name : f.targetPath);
+    std::string path;
+    if (!FinishTarget(f, path)) return 0;
+    ++g_files;
+    PrintName(path.c_str());
   }
   return 0;
 }
@@ -111,6 +158,7 @@ int main(int argc, char** argv) {
   }
   const bool ok = Open(argv[2]) == 1 && Enumerate(Callback) == 1;
   Close();
+  if (!g_longTarget.empty()) unlink((g_root + "/" + kLongTemp).c_str());  // stopped mid-file
   if (g_mode == Mode::Test) {
     unlink((g_root + "/file").c_str());
     rmdir(g_root.c_str());

@@ -1,0 +1,181 @@
+#include "VornBOS/ssi/store.h"
+
+#include <cstdio>
+
+#include "VornBOS/presence/icbm.h"
+#include "platform/files.h"
+#include "server-core/config.h"
+#include "server-core/wire.h"
+
+namespace {
+
+constexpr size_t kMaxFileSize = 4 * 1024 * 1024;
+constexpr char kHex[] = "0123456789abcdef";
+
+// Names keep printable characters; anything else (and '%') becomes %XX.
+std::string EscapeName(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto b = static_cast<uint8_t>(s[i]);
+    bool edge = b == ' ' && (i == 0 || i + 1 == s.size());
+    if (b < 0x20 || b >= 0x7F || b == '%' || edge) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += static_cast<char>(b);
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string UnescapeName(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    int hi = 0, lo = 0;
+    if (s[i] == '%' && i + 2 < s.size() && (hi = HexDigit(s[i + 1])) >= 0 && (lo = HexDigit(s[i + 2])) >= 0) {
+      out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string ToHex(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    auto b = static_cast<uint8_t>(s[i]);
+    if (i) out += ' ';
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
+std::string FromHex(std::string_view s) {
+  std::string out;
+  int hi = -1;
+  for (char c : s) {
+    int d = HexDigit(c);
+    if (d < 0) continue;
+    if (hi < 0) {
+      hi = d;
+    } else {
+      out += static_cast<char>(hi * 16 + d);
+      hi = -1;
+    }
+  }
+  return out;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+uint32_t Number(std::string_view s) {
+  uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') break;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+    if (v > 0xFFFFFFFFull) return 0;
+  }
+  return static_cast<uint32_t>(v);
+}
+
+void SetItemKey(SsiItem& item, std::string_view key, std::string_view value) {
+  if (key == "Name") item.name = UnescapeName(value);
+  else if (key == "Group") item.group = static_cast<uint16_t>(Number(value));
+  else if (key == "Id") item.id = static_cast<uint16_t>(Number(value));
+  else if (key == "Type") item.type = static_cast<uint16_t>(Number(value));
+  else if (key == "Data") item.data = FromHex(value);
+}
+
+}  // namespace
+
+std::string SsiFilePath(uint32_t uin) { return Cfg.userDir + std::to_string(static_cast<int32_t>(uin)) + ".ssi"; }
+
+bool SsiHasTlv(const SsiItem& item, uint16_t type) {
+  WireReader r(reinterpret_cast<const uint8_t*>(item.data.data()), item.data.size());
+  while (r.has(4)) {
+    uint16_t t = r.be16();
+    uint16_t n = r.be16();
+    if (t == type) return true;
+    if (!r.skip(n)) break;
+  }
+  return false;
+}
+
+uint32_t SsiBuddyUin(const SsiItem& item) { return item.type == kSsiBuddy ? DecimalPrefix(item.name) : 0; }
+
+std::string RenderSsiText(uint32_t uin, const SsiList& list) {
+  std::string out = "; Server-stored contact list of " + std::to_string(uin) +
+                    ". Types: 0 buddy, 1 group, 2 visible, 3 invisible, 14 ignore.\n";
+  out += "; Data is the item's TLVs in hex. Written by VornBOS; replaced as a whole.\n";
+  out += "[List]\nTime=" + std::to_string(list.time) + "\nCount=" + std::to_string(list.items.size()) + "\n";
+  for (size_t i = 0; i < list.items.size(); ++i) {
+    const SsiItem& it = list.items[i];
+    out += "\n[Item" + std::to_string(i + 1) + "]\n";
+    out += "Type=" + std::to_string(it.type) + "\nGroup=" + std::to_string(it.group) +
+           "\nId=" + std::to_string(it.id) + "\nName=" + EscapeName(it.name) + "\nData=" + ToHex(it.data) + "\n";
+  }
+  return out;
+}
+
+SsiList ParseSsiText(std::string_view text) {
+  SsiList list;
+  SsiItem* current = nullptr;
+  bool inList = false;
+  while (!text.empty()) {
+    size_t eol = text.find('\n');
+    std::string_view line = Trim(text.substr(0, eol));
+    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+    if (line.empty() || line[0] == ';') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      std::string_view name = line.substr(1, line.size() - 2);
+      inList = name == "List";
+      current = nullptr;
+      if (name.substr(0, 4) == "Item" && list.items.size() < kSsiMaxItems) {
+        list.items.emplace_back();
+        current = &list.items.back();
+      }
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view key = Trim(line.substr(0, eq));
+    std::string_view value = line.substr(eq + 1);
+    if (current)
+      SetItemKey(*current, key, key == "Name" ? value : Trim(value));
+    else if (inList && key == "Time")
+      list.time = Number(Trim(value));
+  }
+  return list;
+}
+
+std::optional<SsiList> LoadSsi(uint32_t uin) {
+  auto bytes = plat::ReadFileBytes(SsiFilePath(uin), kMaxFileSize);
+  if (!bytes) return std::nullopt;
+  return ParseSsiText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+}
+
+bool SaveSsi(uint32_t uin, const SsiList& list) {
+  std::string text = RenderSsiText(uin, list);
+  return plat::WriteFileAtomic(SsiFilePath(uin), text.data(), text.size());
+}
+
+SsiItem* FindSsiItem(SsiList& list, uint16_t group, uint16_t id) {
+  for (SsiItem& it : list.items)
+    if (it.group == group && it.id == id) return &it;
+  return nullptr;
+}

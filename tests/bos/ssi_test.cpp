@@ -1,0 +1,271 @@
+// The stored contact list: its file, its frames and its handlers.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include "VornBOS/dispatcher.h"
+#include "VornBOS/presence/presence.h"
+#include "VornBOS/ssi/frames.h"
+#include "VornBOS/ssi/handlers.h"
+#include "VornBOS/ssi/store.h"
+#include "platform/ini.h"
+#include "server-core/userdb.h"
+#include "server-core/wire.h"
+#include "tests/bos/bos_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Snac(uint16_t family, uint16_t subtype, const Bytes& body) {
+  WireWriter w;
+  w.be16(family).be16(subtype).be16(0).be32(0x01020304).bytes(body.data(), body.size());
+  return w.buffer();
+}
+
+Bytes Item(const std::string& name, uint16_t group, uint16_t id, uint16_t type, const Bytes& tlvs = {}) {
+  WireWriter w;
+  w.be16(static_cast<uint16_t>(name.size())).bytes(name).be16(group).be16(id).be16(type);
+  w.be16(static_cast<uint16_t>(tlvs.size())).bytes(tlvs.data(), tlvs.size());
+  return w.buffer();
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes Data(const FlapFrame& f) { return Bytes(f.data.begin() + 6, f.data.end()); }
+
+TEST_F(BosUnit, StoredListFileIsReadableAndSurvivesARestart) {
+  ClientInfo& c = Session(10001);
+  Receive(c, Snac(0x13, 0x08,
+                  Cat({Item("Friends", 1, 0, 1), Item("10002", 1, 7, 0, {0x01, 0x31, 0x00, 0x02, 'R', '%'}),
+                       Item(" odd\nname ", 1, 8, 0)})));
+  SsiAddItems(c);
+  std::string text = ReadFile("Db/10001.ssi");
+  // An operator reads it as a profile file.
+  EXPECT_EQ(plat::GetProfileString("List", "Count", "", 10, dir_ + "Db/10001.ssi"), "3");
+  EXPECT_EQ(plat::GetProfileString("Item2", "Name", "", 20, dir_ + "Db/10001.ssi"), "10002");
+  EXPECT_EQ(plat::GetProfileString("Item2", "Data", "", 40, dir_ + "Db/10001.ssi"), "01 31 00 02 52 25");
+  EXPECT_EQ(plat::GetProfileString("Item3", "Name", "", 40, dir_ + "Db/10001.ssi"), "%20odd%0aname%20");
+  // After a restart (nothing in memory) the list is the same, byte for byte in 13/06.
+  DestroySession(c);
+  ClientInfo& again = Session(10001);
+  Receive(again, Snac(0x13, 0x04, {}));
+  SsiSendList(again);
+  Bytes listData = Data(again.sendQueue.back());
+  Bytes expected = Cat({Bytes{0x00, 0x13, 0x00, 0x06, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x03},
+                        Bytes{0x00, 0x07, 'F', 'r', 'i', 'e', 'n', 'd', 's', 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00},
+                        Bytes{0x00, 0x05, '1', '0', '0', '0', '2', 0x00, 0x01, 0x00, 0x07, 0x00, 0x00, 0x00, 0x06,
+                              0x01, 0x31, 0x00, 0x02, 'R', '%'},
+                        Bytes{0x00, 0x0A, ' ', 'o', 'd', 'd', '\n', 'n', 'a', 'm', 'e', ' ', 0x00, 0x01, 0x00, 0x08,
+                              0x00, 0x00, 0x00, 0x00}});
+  ASSERT_EQ(listData.size(), expected.size() + 4);
+  EXPECT_EQ(Bytes(listData.begin(), listData.end() - 4), expected);
+  auto stored = LoadSsi(10001);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(Bytes(listData.end() - 4, listData.end()),
+            (Bytes{uint8_t(stored->time >> 24), uint8_t(stored->time >> 16), uint8_t(stored->time >> 8), uint8_t(stored->time)}));
+}
+
+TEST_F(BosUnit, StoredListIsReplacedWholeNeverTorn) {
+  ClientInfo& c = Session(10001);
+  Receive(c, Snac(0x13, 0x08, Item("10002", 1, 1, 0)));
+  SsiAddItems(c);
+  // A reader never sees a partial file: writes go to a temporary file renamed over the list,
+  // so no temporary is left and the old content stays whole when a write cannot be done.
+  for (auto& e : std::filesystem::directory_iterator(dir_ + "Db"))
+    EXPECT_TRUE(e.path().extension() == ".ssi") << e.path();
+  std::string before = ReadFile("Db/10001.ssi");
+  // A write cut short (here by a file size limit, which binds every user) leaves the old file.
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = before.size() + 10;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  Receive(c, Snac(0x13, 0x08, Item("10003", 1, 2, 0)));
+  SsiAddItems(c);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(ReadFile("Db/10001.ssi"), before);
+  for (auto& e : std::filesystem::directory_iterator(dir_ + "Db")) EXPECT_EQ(e.path().filename(), "10001.ssi");
+  // The client is told that nothing was stored.
+  EXPECT_EQ(Data(c.sendQueue.back()), (Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x0C}));
+}
+
+TEST_F(BosUnit, EditsAnswerOneStatusPerItem) {
+  ClientInfo& c = Session(10001);
+  Receive(c, Snac(0x13, 0x08, Cat({Item("", 0, 0, 1), Item("10002", 1, 1, 0), Item("", 0, 0x153b, 4, {0, 0xca, 0, 1, 4})})));
+  SsiAddItems(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  Receive(c, Snac(0x13, 0x0A, Cat({Item("10002", 1, 1, 0), Item("10009", 1, 9, 0)})));
+  SsiDeleteItems(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x00, 0x02}));
+  EXPECT_EQ(LoadSsi(10001)->items.size(), 2u);
+  // A truncated item ends the request: only whole items are answered.
+  Bytes cut = Item("10003", 1, 3, 0);
+  cut.pop_back();
+  Receive(c, Snac(0x13, 0x08, Cat({Item("10004", 1, 4, 0), cut})));
+  SsiAddItems(c);
+  EXPECT_EQ(Data(c.sendQueue.back()), (Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00}));
+}
+
+TEST_F(BosUnit, ListCheckSaysUpToDateOnlyWhenTimeAndCountMatch) {
+  ClientInfo& c = Session(10001);
+  Receive(c, Snac(0x13, 0x02, {}));
+  SsiRights(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x03, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x04, 0x00, 0x14, 0x01, 0x90,
+                   0x00, 0x3d, 0x00, 0xc8, 0x00, 0xc8, 0x00, 0x01, 0x00, 0x01, 0x00, 0x32, 0x00, 0x00, 0x00, 0x00,
+                   0x00, 0x00}));
+  // No stored list: the user file's stamp (unset: time -1, count 0) decides.
+  Receive(c, Snac(0x13, 0x05, {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}));
+  SsiCheckList(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x0F, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}));
+  Receive(c, Snac(0x13, 0x05, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  SsiCheckList(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x06, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  // With a stored list of one item at time 0x01020304.
+  WriteFile("Db/10001.ssi", "[List]\nTime=16909060\n[Item1]\nType=1\nGroup=1\nId=0\nName=G\nData=\n");
+  Receive(c, Snac(0x13, 0x05, {0x01, 0x02, 0x03, 0x04, 0x00, 0x01}));
+  SsiCheckList(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x0F, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x04, 0x03, 0x02, 0x01, 0x01, 0x00}));
+  Receive(c, Snac(0x13, 0x05, {0x01, 0x02, 0x03, 0x04, 0x00, 0x02}));
+  SsiCheckList(c);
+  EXPECT_EQ(Data(c.sendQueue.back()),
+            (Bytes{0x00, 0x13, 0x00, 0x06, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x01, 0x00, 0x01, 'G',
+                   0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04}));
+}
+
+TEST_F(BosUnit, StoredBuddiesAreWatchedFromActivationUnlessAwaitingAuthorization) {
+  ClientInfo& owner = Session(10001);
+  ClientInfo& buddy = Session(10002);
+  ClientInfo& strict = Session(10003);
+  WriteFile("Db/10003.ini", "[Main]\nAuthRequired=1\n");
+  Receive(owner, Snac(0x13, 0x08, Cat({Item("10002", 1, 1, 0), Item("10003", 1, 2, 0, {0x00, 0x66, 0x00, 0x00})})));
+  SsiAddItems(owner);
+  EXPECT_TRUE(WatchersOf(10002).empty());  // not before 13/07
+  size_t queued = owner.sendQueue.size();
+  SsiActivate(owner);
+  EXPECT_EQ(WatchersOf(10002), std::vector<ClientInfo*>{&owner});
+  EXPECT_TRUE(WatchersOf(10003).empty());
+  ASSERT_EQ(owner.sendQueue.size(), queued + 1);  // 10002's online notice, not 10003's
+  EXPECT_EQ(owner.sendQueue.back().data[16], 5);
+  EXPECT_EQ(std::string(owner.sendQueue.back().data.begin() + 17, owner.sendQueue.back().data.begin() + 22), "10002");
+  // Adding a buddy of a strict target without the awaiting flag: authorization required.
+  Receive(owner, Snac(0x13, 0x08, Item("10003", 1, 3, 0)));
+  SsiAddItems(owner);
+  EXPECT_EQ(Data(owner.sendQueue.back()), (Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x0E}));
+  // Deleting the buddy ends the watch.
+  Receive(owner, Snac(0x13, 0x0A, Item("10002", 1, 1, 0)));
+  SsiDeleteItems(owner);
+  EXPECT_TRUE(WatchersOf(10002).empty());
+  EXPECT_TRUE(owner.contacts.empty());
+  (void)buddy;
+  (void)strict;
+}
+
+TEST_F(BosUnit, AddedBuddyIsToldAndFutureAuthorizationIsForwarded) {
+  ClientInfo& owner = Session(10001);
+  ClientInfo& buddy = Session(10002);
+  Receive(owner, Snac(0x13, 0x08, Item("10002", 1, 1, 0)));
+  SsiAddItems(owner);
+  ASSERT_EQ(buddy.sendQueue.size(), 1u);
+  Bytes added = Data(buddy.sendQueue.back());
+  EXPECT_EQ(Bytes(added.begin(), added.begin() + 6), (Bytes{0x00, 0x13, 0x00, 0x1C, 0x00, 0x00}));
+  EXPECT_EQ(Bytes(added.begin() + 10, added.end()), (Bytes{0x05, '1', '0', '0', '0', '1'}));
+  Receive(owner, Snac(0x13, 0x14, {0x05, '1', '0', '0', '0', '2', 0x00, 0x02, 'o', 'k', 0x00, 0x00}));
+  SsiFutureAuthGrant(owner);
+  Bytes fut = Data(buddy.sendQueue.back());
+  EXPECT_EQ(Bytes(fut.begin(), fut.begin() + 6), (Bytes{0x00, 0x13, 0x00, 0x15, 0x00, 0x00}));
+  EXPECT_EQ(Bytes(fut.begin() + 10, fut.end()), (Bytes{0x05, '1', '0', '0', '0', '1', 0x00, 0x02, 'o', 'k', 0x00, 0x00}));
+  // A lying reason length is dropped.
+  size_t n = buddy.sendQueue.size();
+  Receive(owner, Snac(0x13, 0x14, {0x05, '1', '0', '0', '0', '2', 0x00, 0x09, 'o', 'k'}));
+  SsiFutureAuthGrant(owner);
+  EXPECT_EQ(buddy.sendQueue.size(), n);
+}
+
+TEST_F(BosUnit, TypingGoesToTheRecipientWithTheSendersNumber) {
+  ClientInfo& a = Session(10001);
+  ClientInfo& b = Session(10002);
+  Bytes body = {1, 2, 3, 4, 5, 6, 7, 8, 0x00, 0x01, 0x05, '1', '0', '0', '0', '2', 0x00, 0x02};
+  Receive(a, Snac(0x04, 0x14, body));
+  ReadFLAP(a);
+  ASSERT_EQ(b.sendQueue.size(), 1u);
+  Bytes got = Data(b.sendQueue.back());
+  EXPECT_EQ(Bytes(got.begin(), got.begin() + 6), (Bytes{0x00, 0x04, 0x00, 0x14, 0x00, 0x00}));
+  EXPECT_EQ(Bytes(got.begin() + 10, got.end()),
+            (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0x00, 0x01, 0x05, '1', '0', '0', '0', '1', 0x00, 0x02}));
+  // Nobody connected as 10009: dropped.
+  body[15] = '9';
+  Receive(a, Snac(0x04, 0x14, body));
+  ReadFLAP(a);
+  EXPECT_EQ(b.sendQueue.size(), 1u);
+  EXPECT_TRUE(a.sendQueue.empty());
+}
+
+TEST_F(BosUnit, CapabilitiesComeFromTlv5WhateverLeads) {
+  ClientInfo& c = Session(10001);
+  Bytes caps(32, 0xAB);
+  Receive(c, Snac(0x02, 0x04, Cat({Bytes{0x00, 0x03, 0x00, 0x02, 'x', 'y', 0x00, 0x05, 0x00, 0x20}, caps})));
+  ReadFLAP(c);
+  EXPECT_EQ(Bytes(c.clientCaps, c.clientCaps + 34), Cat({Bytes{0x00, 0x20}, caps}));
+  // Away text only: the capabilities stay.
+  Receive(c, Snac(0x02, 0x04, {0x00, 0x04, 0x00, 0x01, 'z'}));
+  ReadFLAP(c);
+  EXPECT_EQ(Bytes(c.clientCaps, c.clientCaps + 34), Cat({Bytes{0x00, 0x20}, caps}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BosUnit, GrantedAuthorizationClearsTheMarkAndStartsTheWatch) {
+  ClientInfo& owner = Session(10001);
+  ClientInfo& strict = Session(10003);
+  WriteFile("Db/10003.ini", "[Main]\nAuthRequired=1\n");
+  Receive(owner, Snac(0x13, 0x08, Item("10003", 1, 2, 0, {0x01, 0x31, 0x00, 0x01, 'x', 0x00, 0x66, 0x00, 0x00})));
+  SsiAddItems(owner);
+  SsiActivate(owner);
+  EXPECT_TRUE(WatchersOf(10003).empty());
+  // Declined: nothing changes.
+  Receive(strict, Snac(0x13, 0x1A, {0x05, '1', '0', '0', '0', '1', 0x00, 0x00, 0x00, 0x00, 0x00}));
+  ReadFLAP(strict);
+  EXPECT_TRUE(WatchersOf(10003).empty());
+  Receive(strict, Snac(0x13, 0x1A, {0x05, '1', '0', '0', '0', '1', 0x01, 0x00, 0x00, 0x00, 0x00}));
+  ReadFLAP(strict);
+  EXPECT_EQ(WatchersOf(10003), std::vector<ClientInfo*>{&owner});
+  EXPECT_EQ(LoadSsi(10001)->items[0].data, std::string("\x01\x31\x00\x01x", 5));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BosUnit, ChannelOneMessageAskingForAServerAckGetsOne) {
+  ClientInfo& a = Session(10001);
+  ClientInfo& b = Session(10002);
+  Bytes msg = {9, 8, 7, 6, 5, 4, 3, 2, 0x00, 0x01, 0x05, '1', '0', '0', '0', '2',
+               0x00, 0x02, 0x00, 0x0E, 0x05, 0x01, 0x00, 0x01, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 'h'};
+  Receive(a, Snac(0x04, 0x06, Cat({msg, Bytes{0x00, 0x03, 0x00, 0x00}})));
+  ReadFLAP(a);
+  ASSERT_EQ(b.sendQueue.size(), 1u);
+  ASSERT_EQ(a.sendQueue.size(), 1u);
+  EXPECT_EQ(Data(a.sendQueue.back()), (Bytes{0x00, 0x04, 0x00, 0x0C, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 9, 8, 7, 6, 5,
+                                             4, 3, 2, 0x00, 0x01, 0x05, '1', '0', '0', '0', '2'}));
+  // Without TLV 3 nothing comes back to the sender.
+  Receive(a, Snac(0x04, 0x06, msg));
+  ReadFLAP(a);
+  EXPECT_EQ(a.sendQueue.size(), 1u);
+}
+
+}  // namespace
