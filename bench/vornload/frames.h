@@ -24,7 +24,7 @@ Bytes AuthLoginData(uint32_t uin, const std::string& password);
 // Data part of the cookie login at the session server.
 Bytes CookieLoginData(const Bytes& cookie);
 // The start-up requests a client sends after the cookie login, ending with the contact-list
-// check (answered by 0x13/0x0F), the buddy list, the location info, the status and client ready.
+// check (answered by 0x13/0x0F or the stored list 0x13/0x06), the buddy list, the location info, the status and client ready.
 void AppendStartup(Bytes& out, uint16_t& seq, const std::vector<uint32_t>& contacts, uint32_t status);
 // A channel-1 message to a user.
 void AppendMessage(Bytes& out, uint16_t& seq, uint32_t to, uint32_t reqId, const std::string& text);

@@ -203,7 +203,8 @@ void Load::OnFrame(Client& c, uint8_t ch, const uint8_t* d, size_t n) {
       engine_.Flush(c);
       return;
     case Phase::Startup:
-      if (!IsSnac(d, n, 0x13, 0x0F)) return;
+      // The answer to the contact-list check: "up to date", or the stored list itself.
+      if (!IsSnac(d, n, 0x13, 0x0F) && !IsSnac(d, n, 0x13, 0x06)) return;
       c.phase = Phase::Ready;
       ++signedOn_;
       return;
