@@ -14,7 +14,11 @@ static_assert(sizeof(OPTIONSDIALOGPAGE) == 60);
 static_assert(sizeof(LANGPACKTRANSLATEDIALOG) == 16);
 #endif
 
+#ifdef _WIN32
+#define PERNOT_EXPORT extern "C" __declspec(dllexport)
+#else
 #define PERNOT_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace pernot {
 namespace {

@@ -3,10 +3,11 @@
 #include "VornAuth/auth.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
+#include "platform/system.h"
 
 void LoadAuthConfiguration() {
   CloseLog();
-  SetLogFile("VornAuth", "./");  // where the lines about a missing data folder go
+  SetLogFile("VornAuth", plat::kDefaultDataPath);  // where the lines about a missing data folder go
   SetDataPath(ReadDataPath());
   SetLogFile("VornAuth", Cfg.DataPath);
   WriteLog("%s", 11, "User dir", 0, Cfg.userDir.c_str());

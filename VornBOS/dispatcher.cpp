@@ -131,14 +131,37 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
     WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, c.addr.c_str(), c.UIN, family, subtype);
 }
 
-// A frame from a connection that has not logged in: a command client's message or status
-// query. True when the frame was one of them.
+enum class CommandKind { None, Message, Status, OnlineList };
+
+// Command frames are known by their whole 16-bit family and subtype.
+CommandKind CommandKindOf(uint16_t family, uint16_t subtype) {
+  if (family == 0x0004 && subtype == 0x0006) return CommandKind::Message;
+  if (family == 0x0001 && subtype == 0x000E) return CommandKind::Status;
+  if (family == 0x0001 && subtype == 0x0080) return CommandKind::OnlineList;
+  return CommandKind::None;
+}
+
+// A frame from a connection that has not logged in: a command client's message, status
+// query or online-list request. True when the frame was one of them; a frame from an
+// address that [Main] CmdAllow leaves out closes the connection.
 bool HandleCommandFrame(ClientInfo& c, bool& bad) {
   if (c.UIN != 0 || c.in.length < 4) return false;
+  WireReader head(c.in.data.data(), c.in.length);
+  uint16_t family = head.be16();
+  uint16_t subtype = head.be16();
+  CommandKind kind = CommandKindOf(family, subtype);
+  if (kind == CommandKind::None) return false;
+  if (!CommandAllowed(c)) {
+    WriteLog("Command frame refused (CmdAllow)", 11, c.addr.c_str(), c.UIN);
+    bad = true;
+    return true;
+  }
   WireReader r(c.in.data.data(), c.in.length);
-  uint16_t family = r.be16();
-  uint16_t subtype = r.be16();
-  if (family == 0x0004 && subtype == 0x0006) {
+  if (kind == CommandKind::OnlineList) {
+    SendOnlineList(c);
+    return true;
+  }
+  if (kind == CommandKind::Message) {
     // The sender's number sits after the recipient text: offset 25 + its length.
     r.seek(20);
     r.skip(4 + r.u8());
@@ -148,15 +171,13 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
       RouteMessage(c);
       return true;
     }
-  } else if (family == 0x0001 && subtype == 0x000E) {
+  } else {
     r.seek(6);  // the queried number stands in the request id
     uint32_t uin = r.le32();
     if (r.ok()) {
       SendStatusReply(c, uin);
       return true;
     }
-  } else {
-    return false;
   }
   WriteLog("Bad command frame. Size=%d", 11, c.addr.c_str(), c.UIN, c.in.length);
   bad = true;

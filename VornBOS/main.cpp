@@ -4,13 +4,15 @@
 #include "VornBOS/server.h"
 #include "platform/files.h"
 #include "platform/service.h"
+#include "platform/system.h"
+#include "server-core/log.h"
 
 namespace {
 
 void PrintUsage() {
   std::printf("Vorn (BOS) v.1.2.5\n\n");
-  std::printf("Usage:\n\tVornBOS setup \t- install services\n");
-  std::printf("\tVornBOS delete \t- remove services\n");
+  std::printf("Usage:\n\tVornBOS%s setup \t- install services\n", plat::kProgramSuffix);
+  std::printf("\tVornBOS%s delete \t- remove services\n", plat::kProgramSuffix);
 }
 
 }  // namespace
@@ -22,5 +24,8 @@ int main(int argc, char** argv) {
   def.printUsage = PrintUsage;
   def.serverThread = ServerThread;
   def.onControl = ServiceControl;
+  def.onDispatcherFailed = [] {
+    WriteLog("!StartServiceCtrlDispatcher( DispatchTable)", 11, "", 0);
+  };
   return plat::RunService(def, argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "platform/net.h"
+#include "platform/system.h"
 
 namespace vorn::cmd {
 namespace {
@@ -42,7 +43,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CmdLine& out) {
 
 std::string ProgramName(const char* argv0) {
   const std::string full = argv0 != nullptr ? argv0 : "VornCmd";
-  const size_t slash = full.find_last_of('/');
+  const size_t slash = full.find_last_of(plat::kPathSep);
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }
 

@@ -31,7 +31,11 @@ constexpr uint16_t FD_WRITE = 2;
 constexpr uint16_t FD_ACCEPT = 8;
 constexpr uint16_t FD_CLOSE = 32;
 
+#ifdef _WIN32
+constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK
+#else
 constexpr int kWouldBlock = 11;  // EWOULDBLOCK on Linux
+#endif
 constexpr int kMaxBacklog = 4096;
 
 inline uint16_t SelectEvent(intptr_t lParam) { return static_cast<uint16_t>(lParam & 0xFFFF); }
@@ -154,6 +158,12 @@ class EventLoop {
   // Closes found while a handler reads, posted once that handler returns.
   std::vector<std::pair<Socket, uint32_t>> deferredCloses_;
   Handler dropped_;
+#ifdef _WIN32
+  // The hidden window, its timers and the live sockets (win/event_loop.cpp).
+  struct WinState;
+  WinState* win_ = nullptr;
+  friend struct WinLoopAccess;
+#endif
 };
 
 }  // namespace plat

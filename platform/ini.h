@@ -24,6 +24,15 @@ std::vector<std::optional<std::string>> GetProfileStrings(const std::string& sec
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::optional<std::string>& value, const std::string& path);
 
+// Several sets and deletes of one file in one atomic replacement (nothing written when none
+// changes anything). Writers of the same folder, in this process or another, take turns.
+struct ProfileEdit {
+  std::string section;
+  std::string key;
+  std::optional<std::string> value;
+};
+bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path);
+
 // Integer conversion the way atoi does it: white space, optional sign, leading digits.
 long long AtoI(const std::string& text);
 

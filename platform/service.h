@@ -25,6 +25,9 @@ struct ServiceDefinition {
   std::function<void()> printUsage;       // for "/?"
   std::function<void()> serverThread;     // runs until the stop control ends it
   std::function<void(int)> onControl;     // one control code
+  // Called when the service control manager cannot be reached (a start from a console);
+  // Windows only.
+  std::function<void()> onDispatcherFailed;
 };
 
 // The current service state, read by the accept handlers.

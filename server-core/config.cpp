@@ -3,31 +3,37 @@
 #include <cstdlib>
 
 #include "platform/ini.h"
+#include "platform/system.h"
 #include "server-core/log.h"
+
+AddrAllowList DefaultCmdAllow() {
+  std::vector<std::string> bad;
+  return ParseAddrAllowList("127.0.0.1", bad);
+}
 
 ServerConfig Cfg;
 
 std::string ReadDataPath() {
-  const char* value = std::getenv("VORN_PATH");
-  if (value == nullptr) {
+  std::string path;
+  plat::SettingRead read = plat::ReadDataPathSetting(path);
+  if (read == plat::SettingRead::kNoKey) {
     WriteLog("Error open reestr key: HKLM:SOFTWARE\\Tarn\\Vorn", 11, "", 0);
-    return "./";
+    return plat::kDefaultDataPath;
   }
-  if (*value == '\0') {
+  if (read == plat::SettingRead::kNoValue) {
     WriteLog("Error read reestr - HKLM:SOFTWARE\\Tarn\\Vorn\\path", 11, "", 0);
     WriteLog("Use default ini-file = .\\Vorn.ini", 9, "", 0);
-    return "./";
+    return plat::kDefaultDataPath;
   }
-  std::string path = value;
   if (path.size() > 259) path.resize(259);
   return path;
 }
 
 void SetDataPath(const std::string& path) {
   Cfg.DataPath = path;
-  Cfg.userDir = path + "Db/";
-  Cfg.cookieDir = path + "Cookie/";
-  Cfg.olmDir = path + "olm/";
+  Cfg.userDir = path + "Db" + plat::kPathSep;
+  Cfg.cookieDir = path + "Cookie" + plat::kPathSep;
+  Cfg.olmDir = path + "olm" + plat::kPathSep;
   Cfg.iniFile = path + "vorn.ini";
 }
 
@@ -56,6 +62,13 @@ void LoadLists(const ConfigTables& tables) {
   if (tables.addSendList) tables.addSendList(Cfg.SendAll);
 }
 
+// Who may send command frames; unreadable entries are logged and left out.
+void LoadCmdAllow() {
+  std::vector<std::string> bad;
+  Cfg.cmdAllow = ParseAddrAllowList(ReadIniString("Main", "CmdAllow", "127.0.0.1"), bad);
+  for (const std::string& entry : bad) WriteLog("Bad CmdAllow entry: %s", 11, "", 0, entry.c_str());
+}
+
 void LoadSmsRoutes(const ConfigTables& tables) {
   for (int i = 0;; ++i) {
     std::string key = "sms" + std::to_string(i);
@@ -69,7 +82,7 @@ void LoadSmsRoutes(const ConfigTables& tables) {
 
 void LoadConfiguration(const ConfigTables& tables) {
   CloseLog();
-  SetLogFile("VornBOS", "./");  // where the lines about a missing data folder go
+  SetLogFile("VornBOS", plat::kDefaultDataPath);  // where the lines about a missing data folder go
   std::string path = ReadDataPath();
   SetDataPath(path);
   SetLogFile("VornBOS", Cfg.DataPath);
@@ -90,6 +103,7 @@ void LoadConfiguration(const ConfigTables& tables) {
   Cfg.TemplateMsg = ReadIniString("SendSetting", "TemplateMsg",
                                   "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%");
   Cfg.snacReqId = 0;
+  LoadCmdAllow();
   if (tables.clear) tables.clear();
   LoadLists(tables);
   LoadSmsRoutes(tables);

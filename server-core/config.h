@@ -4,6 +4,11 @@
 #include <functional>
 #include <string>
 
+#include "server-core/addr_allow.h"
+
+// Without a CmdAllow key only the loopback address 127.0.0.1 may send command frames.
+AddrAllowList DefaultCmdAllow();
+
 struct ServerConfig {
   std::string DataPath = "./";
   std::string userDir;
@@ -18,6 +23,8 @@ struct ServerConfig {
   bool isSendChat = false;
   std::string TemplateMsg = "Message from %%UIN%% %%NICK%% - %%FIRST%% %%LAST%%";
   uint32_t snacReqId = 0;
+  // [Main] CmdAllow: the peers whose command frames VornBOS answers.
+  AddrAllowList cmdAllow = DefaultCmdAllow();
 };
 
 // Written only by the configuration load, on the server thread.

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/system.h"
 
 std::atomic<int16_t> LogLevel{0};
 std::atomic<bool> HexDumpBelowZero{false};
@@ -22,7 +23,7 @@ struct LogState {
   std::FILE* file = nullptr;
   int day = 0;
   std::string program = "VornBOS";
-  std::string dataPath = "./";
+  std::string dataPath = plat::kDefaultDataPath;
   // The time stamp has minute resolution: it is made again only when the second changes.
   std::time_t stampSecond = -1;
   std::tm stampTm{};

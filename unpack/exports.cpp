@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
+#ifdef _WIN32
+// Files are opened in binary mode and their handles are not inherited.
+#define O_CLOEXEC (_O_BINARY | _O_NOINHERIT)
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -21,6 +25,13 @@ using unpack::Notification;
 constexpr size_t kMaxPath = 255;
 constexpr int kCpu80386 = 1;
 constexpr uint16_t kAttributeMask = 0x27;
+// The cabinet path is split into folder and name at the system's separator; the next
+// cabinets of a set are looked for in that folder.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
 
 struct State {
   char cabinetPath[kMaxPath + 1] = {};
@@ -136,7 +147,7 @@ const unpack::IoCallbacks kCallbacks = {Alloc, Release, OpenFile, ReadFile, Writ
 
 extern "C" {
 
-UNPACK_API int32_t Open(const char* path) {
+UNPACK_API int32_t UNPACK_STDCALL Open(const char* path) {
   if (g_state.walking || path == nullptr || std::strlen(path) > kMaxPath) return 0;
   if (g_state.engine != nullptr) {
     unpack::EngineDestroy(g_state.engine);
@@ -148,12 +159,12 @@ UNPACK_API int32_t Open(const char* path) {
   return g_state.engine != nullptr ? 1 : 0;
 }
 
-UNPACK_API int32_t Enumerate(UnpackCallback callback) {
+UNPACK_API int32_t UNPACK_STDCALL Enumerate(UnpackCallback callback) {
   if (g_state.walking || g_state.engine == nullptr || callback == nullptr) return 0;
   g_state.callback = callback;
   g_state.walking = true;
   const std::string path = g_state.cabinetPath;
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(kPathSeparator);
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const bool ok = unpack::EngineCopy(g_state.engine, name.c_str(), dir.c_str(), Notify, nullptr);
@@ -163,7 +174,7 @@ UNPACK_API int32_t Enumerate(UnpackCallback callback) {
   return ok ? 1 : 0;
 }
 
-UNPACK_API int32_t Close(void) {
+UNPACK_API int32_t UNPACK_CDECL Close(void) {
   // The engine in use by a running walk goes when the walk ends.
   g_state.closePending = g_state.walking;
   if (g_state.walking) return 1;
@@ -173,6 +184,13 @@ UNPACK_API int32_t Close(void) {
   return 1;
 }
 
-UNPACK_API int32_t LibMain(void*, uint32_t, void*) { return 1; }
+UNPACK_API int32_t UNPACK_STDCALL LibMain(void*, uint32_t, void*) { return 1; }
+
+#ifdef _WIN32
+// The runtime's entry point hands every notification on to LibMain.
+int __stdcall DllMain(void* module, unsigned long reason, void* reserved) {
+  return LibMain(module, static_cast<uint32_t>(reason), reserved);
+}
+#endif
 
 }  // extern "C"

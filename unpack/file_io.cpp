@@ -3,6 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+// This file defines functions of these names in namespace unpack; the API is called as ...A.
+#undef SetFileAttributes
+#undef SetFileTime
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +22,7 @@ namespace {
 constexpr uint8_t kSignature[8] = {'M', 'S', 'C', 'F', 0, 0, 0, 0};
 constexpr uint16_t kReadOnly = 0x01;
 
-bool ValidDate(int year, int month, int day) {
+[[maybe_unused]] bool ValidDate(int year, int month, int day) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -53,6 +59,33 @@ int64_t FindCabinetStart(int fd) {
   return -1;
 }
 
+#ifdef _WIN32
+
+// The DOS date and time are local time: converted to UTC, they become the creation and
+// last-write times; the last-access time stays. Failures are silent.
+void SetFileTime(const char* path, uint16_t date, uint16_t time) {
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  FILETIME local, utc;
+  if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
+    ::SetFileTime(h, &utc, nullptr, &utc);
+  CloseHandle(h);
+}
+
+// Read-only, hidden, system and archive, as stored.
+void SetFileAttributes(const char* path, uint16_t attributes) {
+  ::SetFileAttributesA(path, attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+}
+
+int OpenTarget(const char* path) {
+  // Created when missing, never truncated: a longer old file keeps its tail.
+  return _open(path, _O_WRONLY | _O_CREAT | _O_BINARY | _O_SEQUENTIAL | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+
+#else
+
 void SetFileTime(const char* path, uint16_t date, uint16_t time) {
   std::tm tm{};
   tm.tm_year = 80 + (date >> 9);
@@ -87,5 +120,7 @@ int OpenTarget(const char* path) {
   // Created when missing, never truncated: a longer old file keeps its tail.
   return open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
 }
+
+#endif
 
 }  // namespace unpack

@@ -7,8 +7,12 @@
 
 #if defined(_WIN32)
 #define UNPACK_API __declspec(dllexport)
+#define UNPACK_STDCALL __stdcall /* the callee cleans the stack (32-bit Windows) */
+#define UNPACK_CDECL __cdecl     /* the caller cleans the stack */
 #else
 #define UNPACK_API __attribute__((visibility("default")))
+#define UNPACK_STDCALL
+#define UNPACK_CDECL
 #endif
 
 #ifdef __cplusplus
@@ -41,16 +45,16 @@ typedef struct UnpackProgressRecord {
   const void* chunk;      /* the chunk's bytes */
 } UnpackProgressRecord;
 
-typedef int32_t (*UnpackCallback)(int32_t code, void* record);
+typedef int32_t(UNPACK_STDCALL* UnpackCallback)(int32_t code, void* record);
 
 /* Prepares the cabinet at `path` (at most 255 characters): 1 on success. */
-UNPACK_API int32_t Open(const char* path);
+UNPACK_API int32_t UNPACK_STDCALL Open(const char* path);
 /* Walks the opened cabinet and the rest of its set: 1 when all of it was processed. */
-UNPACK_API int32_t Enumerate(UnpackCallback callback);
+UNPACK_API int32_t UNPACK_STDCALL Enumerate(UnpackCallback callback);
 /* Releases the opened cabinet: always 1. */
-UNPACK_API int32_t Close(void);
+UNPACK_API int32_t UNPACK_CDECL Close(void);
 /* Library entry point kept for the Windows build: always 1. */
-UNPACK_API int32_t LibMain(void* module, uint32_t reason, void* reserved);
+UNPACK_API int32_t UNPACK_STDCALL LibMain(void* module, uint32_t reason, void* reserved);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/system.h"
+
 std::string MetaText(std::string_view bytes) {
   return std::string(bytes.substr(0, bytes.find('\0')));
 }
@@ -127,7 +129,7 @@ uint16_t AgeOn(uint32_t year, uint32_t month, uint32_t day, const std::tm& today
 
 std::optional<uint32_t> UserFileUin(const std::string& path) {
   constexpr std::string_view kSuffix = ".ini";
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(plat::kPathSep);
   std::string_view name(path);
   if (slash != std::string::npos) name.remove_prefix(slash + 1);
   if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix)) return std::nullopt;

@@ -3,10 +3,11 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "platform/system.h"
 
 MailMessage::MailMessage() {
   created = plat::LocalTimeNow();
-  zone = ZoneFromGmtOffset(created.tm_gmtoff);
+  zone = ZoneFromGmtOffset(plat::GmtOffsetSeconds(created));
 }
 
 void MailMessage::AddTextPart(const std::string& text, const std::string& contentType,

@@ -8,10 +8,19 @@
 
 #include "VornBOS/mail/encode.h"
 #include "platform/clock.h"
+#include "platform/system.h"
 
 const char kMailerName[] = "Vorn CSmtp mailer 1.0";
 
 namespace {
+
+// The system's own MIME table first (the registry on Windows), then the mime.types table.
+std::string AttachmentMimeType(const std::string& fileName) {
+  size_t dot = fileName.find('.');
+  if (dot != std::string::npos && dot + 1 < fileName.size())
+    if (auto type = plat::SystemMimeType(fileName.substr(dot + 1))) return *type;
+  return LookupMimeType(fileName);
+}
 
 const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -115,7 +124,7 @@ void WriteAttachment(const MailAttachment& a, const std::string& boundary, std::
   std::string data;
   if (!ReadWholeFile(a.path, data)) return;
   std::string name = QuotedText(BaseName(a.path));
-  std::string type = a.contentType.empty() ? LookupMimeType(BaseName(a.path)) : a.contentType;
+  std::string type = a.contentType.empty() ? AttachmentMimeType(BaseName(a.path)) : a.contentType;
   EncodedBody body = EncodeBody(a.encoding, data);
   if (!boundary.empty()) out += "\r\n--" + boundary + "\r\n";
   out += "Content-Type: " + HeaderSafe(type) + CharsetParam(a, type);

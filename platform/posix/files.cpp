@@ -72,7 +72,13 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len) {
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
   if (fd < 0) return false;
-  ::fchmod(fd, 0644);
+  // The new file keeps the permissions (and, for a writer running as root, the owner) of the
+  // one it replaces, so a file an operator made private (a user file holding a password)
+  // stays private and readable by the servers' user; a new file is 0644.
+  struct stat old{};
+  bool replacing = ::stat(path.c_str(), &old) == 0;
+  ::fchmod(fd, replacing ? (old.st_mode & 07777) : 0644);
+  if (replacing && ::geteuid() == 0) (void)!::fchown(fd, old.st_uid, old.st_gid);
   bool ok = WriteAll(fd, data, len);
   ok = (::close(fd) == 0) && ok;
   if (ok && ::rename(name.data(), path.c_str()) == 0) return true;

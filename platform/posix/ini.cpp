@@ -1,6 +1,11 @@
 #include "platform/ini.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -125,35 +130,75 @@ std::vector<std::optional<std::string>> GetProfileStrings(const std::string& sec
   return out;
 }
 
-bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& path) {
-  std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>{});
+namespace {
+
+// Holds an exclusive lock on the file's folder while a read-modify-write runs, so that two
+// processes (a server and the admin tool) changing the same file never lose an update.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0)
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+namespace {
+
+// One edit of the lines of a profile file; false when nothing had to change.
+bool ApplyEdit(std::vector<std::string>& lines, const ProfileEdit& e) {
   size_t first, end;
-  if (!FindSection(lines, section, first, end)) {
-    if (!value) return true;
-    lines.push_back("[" + section + "]");
+  if (!FindSection(lines, e.section, first, end)) {
+    if (!e.value) return false;
+    lines.push_back("[" + e.section + "]");
     first = end = lines.size();
   }
   size_t lastKey = first;
-  bool done = false;
-  for (size_t i = first; i < end && !done; ++i) {
+  for (size_t i = first; i < end; ++i) {
     std::string k, v;
     if (!SplitKey(lines[i], k, v)) continue;
     lastKey = i + 1;
-    if (!SameName(k, key)) continue;
-    if (value)
-      lines[i] = k + "=" + *value;
+    if (!SameName(k, e.key)) continue;
+    if (e.value)
+      lines[i] = k + "=" + *e.value;
     else
       lines.erase(lines.begin() + static_cast<long>(i));
-    done = true;
+    return true;
   }
-  if (!done) {
-    if (!value) return true;
-    lines.insert(lines.begin() + static_cast<long>(lastKey), key + "=" + *value);
-  }
+  if (!e.value) return false;
+  lines.insert(lines.begin() + static_cast<long>(lastKey), e.key + "=" + *e.value);
+  return true;
+}
+
+}  // namespace
+
+bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path) {
+  FolderLock lock(path);
+  std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>{});
+  bool changed = false;
+  for (const ProfileEdit& e : edits) changed = ApplyEdit(lines, e) || changed;
+  if (!changed) return true;
   std::string text;
   for (const auto& l : lines) text += l + "\n";
   return WriteFileAtomic(path, text.data(), text.size());
+}
+
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::optional<std::string>& value, const std::string& path) {
+  return WriteProfileStrings({ProfileEdit{section, key, value}}, path);
 }
 
 }  // namespace plat

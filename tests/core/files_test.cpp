@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "tests/core/core_util.h"
 
 namespace {
@@ -66,3 +67,27 @@ TEST(RandomBytesTest, FillsBufferWithVaryingBytes) {
 }
 
 }  // namespace
+
+// A replaced file keeps its permissions (a private user file stays private), and several
+// profile edits land in one replacement.
+TEST(AtomicWrites, KeepModeAndApplySeveralEdits) {
+  char tmpl[] = "/tmp/vorn-mode-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  std::string path = std::string(tmpl) + "/1000.ini";
+  ASSERT_TRUE(plat::WriteFileAtomic(path, "[Main]\n", 7));
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  ASSERT_TRUE(plat::WriteProfileStrings({{"Main", "Pass", "pw"}, {"Main", "Nick", "ann"}, {"Etc", "Age", "3"},
+                                         {"Main", "Missing", std::nullopt}},
+                                        path));
+  struct stat st{};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  auto bytes = plat::ReadFileBytes(path, 1000);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "[Main]\nPass=pw\nNick=ann\n[Etc]\nAge=3\n");
+  std::string fresh = std::string(tmpl) + "/new.ini";
+  ASSERT_TRUE(plat::WriteProfileString("Main", "Nick", "x", fresh));
+  ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  std::filesystem::remove_all(tmpl);
+}

@@ -1,0 +1,130 @@
+#include "platform/files.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace plat {
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t maxBytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::vector<uint8_t> out;
+  uint8_t buf[8192];
+  while (out.size() < maxBytes) {
+    DWORD n = 0;
+    DWORD want = static_cast<DWORD>(std::min(sizeof buf, maxBytes - out.size()));
+    if (!ReadFile(h, buf, want, &n, nullptr) || n == 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  CloseHandle(h);
+  return out;
+}
+
+static bool WriteAll(HANDLE h, const void* data, size_t len) {
+  const char* p = static_cast<const char*>(data);
+  while (len > 0) {
+    DWORD n = 0;
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(len, 1u << 30));
+    if (!WriteFile(h, p, chunk, &n, nullptr) || n == 0) return false;
+    p += n;
+    len -= n;
+  }
+  return true;
+}
+
+bool WriteFileAtomic(const std::string& path, const void* data, size_t len) {
+  static volatile LONG counter = 0;
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, ".%lu.%ld.tmp", GetCurrentProcessId(), InterlockedIncrement(&counter));
+  std::string tmp = path + suffix;
+  HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteAll(h, data, len);
+  ok = CloseHandle(h) && ok;
+  // The rename replaces the old file in one step, so a reader sees the old or the new text.
+  if (ok && MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  DeleteFileA(tmp.c_str());
+  return false;
+}
+
+bool AppendFile(const std::string& path, const void* data, size_t len) {
+  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  bool ok = WriteFile(h, data, static_cast<DWORD>(len), &n, nullptr) && n == len;
+  CloseHandle(h);
+  return ok;
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+namespace {
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+  if (s.size() < suffix.size()) return false;
+  for (size_t i = 0; i < suffix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) !=
+        std::tolower(static_cast<unsigned char>(suffix[i])))
+      return false;
+  return true;
+}
+
+unsigned long long LeadingNumber(const std::string& s) {
+  unsigned long long v = 0;
+  for (char c : s) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) break;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+    if (v > 0xFFFFFFFFFFull) break;
+  }
+  return v;
+}
+
+}  // namespace
+
+std::vector<std::string> ListFiles(const std::string& dir, const std::string& suffix) {
+  std::vector<std::string> names;
+  std::string pattern = (dir.empty() ? std::string(".\\") : dir) + "*" + suffix;
+  WIN32_FIND_DATAA fd{};
+  HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = fd.cFileName;
+    // The pattern also matches short 8.3 names; the long name must carry the suffix itself.
+    if ((fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+        EndsWithNoCase(name, suffix))
+      names.push_back(std::move(name));
+  } while (FindNextFileA(h, &fd));
+  FindClose(h);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    auto na = LeadingNumber(a), nb = LeadingNumber(b);
+    return na != nb ? na < nb : a < b;
+  });
+  return names;
+}
+
+bool RandomBytes(void* buf, size_t len) {
+  return BCryptGenRandom(nullptr, static_cast<PUCHAR>(buf), static_cast<ULONG>(len),
+                         BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
+
+long RaiseFileLimit() {
+  // Sockets are not C runtime descriptors on Windows; only the stdio limit can be raised.
+  return _setmaxstdio(8192) == 8192 ? 8192 : _getmaxstdio();
+}
+
+std::string ProgramPath() {
+  char buf[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return std::string();
+  return std::string(buf, n);
+}
+
+}  // namespace plat

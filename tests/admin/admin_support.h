@@ -1,0 +1,29 @@
+// Running vornadmin in-process (streams in, exit code and both outputs back) and as a real
+// program (as another user, with standard input), against test data folders.
+#pragma once
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/server_process.h"
+#include "vornadmin/admin.h"
+
+namespace vt {
+
+struct AdminRun {
+  int code = -1;
+  std::string out, err;
+};
+
+inline AdminRun Admin(const DataDir& dir, std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), {"--data", dir.path()});
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  AdminRun r;
+  r.code = vornadmin::RunAdmin(args, in, out, err, false);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+}  // namespace vt

@@ -1,0 +1,164 @@
+// check: the data folder's layout, permissions and vorn.ini, one problem per line with what
+// to do about it.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "server-core/addr_allow.h"
+#include "vornadmin/admin.h"
+#include "vornadmin/datafolder.h"
+#include "vornadmin/output.h"
+
+namespace vornadmin {
+
+namespace {
+
+struct Problem {
+  std::string path, problem, fix;
+};
+
+class Checker {
+ public:
+  explicit Checker(const std::string& data) : data_(data), ini_(data + "vorn.ini") {}
+  std::vector<Problem> Run();
+
+ private:
+  void Add(const std::string& path, const std::string& problem, const std::string& fix) {
+    problems_.push_back({path, problem, fix});
+  }
+  void Folders();
+  void Config();
+  void Port(const char* key, const char* def);
+  void Lists();
+  void Files(const char* sub, bool secrets);
+
+  std::string data_, ini_;
+  struct stat top_{};
+  std::vector<Problem> problems_;
+};
+
+std::vector<Problem> Checker::Run() {
+  if (::stat(data_.c_str(), &top_) != 0 || !S_ISDIR(top_.st_mode)) {
+    Add(data_, "the data folder does not exist", "create it (the package makes /var/lib/vorn), or give --data DIR");
+    return problems_;
+  }
+  Folders();
+  Config();
+  Files("Db/", true);
+  Files("Cookie/", true);
+  Files("olm/", false);
+  return problems_;
+}
+
+void Checker::Folders() {
+  if (::access(data_.c_str(), W_OK) != 0)
+    Add(data_, "not writable by this user (the servers write their logs here)",
+        "run as the servers' user (sudo -u vorn vornadmin check) or chown -R vorn:vorn " + data_);
+  for (const char* sub : {"Db/", "Cookie/", "olm/"}) {
+    std::string p = data_ + sub;
+    if (!IsDir(p))
+      Add(p, "folder missing", "mkdir " + p + " and give it to the servers' user (chown vorn:vorn " + p + ")");
+    else if (::access(p.c_str(), W_OK) != 0)
+      Add(p, "not writable by this user", "chown -R vorn:vorn " + p + " and run the servers as that user");
+  }
+  for (const char* sub : {"", "Db/", "Cookie/", "olm/"}) {
+    struct stat st{};
+    std::string p = data_ + sub;
+    if (::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IWOTH))
+      Add(p, "writable by every user of this machine", "chmod o-w " + p);
+  }
+}
+
+void Checker::Port(const char* key, const char* def) {
+  std::string v = ReadValue(ini_, "Main", key).value_or(def);
+  long long n = plat::AtoI(v);
+  if (n <= 0 || n > 65535) Add(ini_, std::string("[Main] ") + key + "=" + v + " is not a port", "set a number from 1 to 65535");
+}
+
+void Checker::Config() {
+  if (!IsFile(ini_)) {
+    Add(ini_, "missing: the servers run with their built-in defaults",
+        "copy /usr/share/vorn/vorn.ini there and adjust BOS_IP");
+    return;
+  }
+  if (::access(ini_.c_str(), R_OK) != 0) Add(ini_, "not readable by this user", "chmod 644 " + ini_);
+  Port("BOS_Port", "5191");
+  Port("Auth_Port", "5190");
+  if (plat::AtoI(ReadValue(ini_, "Main", "BOS_Port").value_or("5191")) ==
+      plat::AtoI(ReadValue(ini_, "Main", "Auth_Port").value_or("5190")))
+    Add(ini_, "BOS_Port and Auth_Port are the same port", "give the two servers different ports");
+  std::string ip = ReadValue(ini_, "Main", "BOS_IP").value_or("127.0.0.1");
+  uint32_t addr = 0;
+  if (!ParseIPv4(ip, addr))
+    Add(ini_, "[Main] BOS_IP=" + ip + " is not an IPv4 address", "set the address clients reach VornBOS at");
+  std::string level = ReadValue(ini_, "Main", "LogLevel").value_or("8");
+  if (level.empty() || level.find_first_not_of("0123456789") != std::string::npos)
+    Add(ini_, "[Main] LogLevel=" + level + " is not a number (reads as 0: every frame is logged and dumped)",
+        "set LogLevel=8");
+  std::vector<std::string> bad;
+  ParseAddrAllowList(ReadValue(ini_, "Main", "CmdAllow").value_or("127.0.0.1"), bad);
+  for (const auto& b : bad)
+    Add(ini_, "[Main] CmdAllow entry '" + b + "' is neither an address nor a range", "write it as 10.0.0.1 or 10.0.0.0/8");
+  if (ReadValue(ini_, "SendSetting", "sms0").value_or("-").rfind('-', 0) != 0 &&
+      ReadValue(ini_, "SendSetting", "smtp_server").value_or("-").rfind('-', 0) == 0)
+    Add(ini_, "SMS routes are set but [SendSetting] smtp_server is not", "set smtp_server to your mail relay");
+  Lists();
+}
+
+void Checker::Lists() {
+  ListSettings s = ReadListSettings(data_);
+  for (uint32_t n : s.lists) {
+    if (n == s.sendAll || n == s.sendOnLine)
+      Add(ini_, "[Lists] entry " + std::to_string(n) + " repeats the SendAll or SendOnLine number",
+          "remove it (vornadmin list delete is refused for it; edit [Lists])");
+    else if (!IsFile(UserFile(data_, n)))
+      Add(UserFile(data_, n), "list " + std::to_string(n) + " has no member file",
+          "vornadmin list add " + std::to_string(n) + " MEMBER...");
+  }
+}
+
+void Checker::Files(const char* sub, bool secrets) {
+  std::string dir = data_ + sub;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string p = dir + name;
+    struct stat st{};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (name.find(".new-") != std::string::npos ||
+        (name.size() > 7 && name[name.size() - 7] == '.' && name.find(".ini.") != std::string::npos))
+      Add(p, "left over from an interrupted write", "remove it (rm " + p + ")");
+    if (secrets && (st.st_mode & 077) != 0) {
+      bool holds = std::string(sub) == "Cookie/" || !ReadValue(p, "Main", "Pass").value_or("").empty();
+      if (holds) Add(p, std::string("readable by others but holds a ") + (sub[0] == 'C' ? "login cookie" : "password"),
+                     "chmod 600 " + p);
+    }
+    if (st.st_uid != top_.st_uid)
+      Add(p, "owned by another user than the data folder", "chown vorn:vorn " + p);
+  }
+  ::closedir(d);
+}
+
+}  // namespace
+
+int CheckCommand(Context& ctx, const std::vector<std::string>& words) {
+  NeedWords(words, 0, 0, "check");
+  AllowOptions(ctx, {});
+  std::vector<Problem> problems = Checker(ctx.data).Run();
+  if (ctx.json) {
+    std::vector<std::string> items;
+    for (const auto& p : problems)
+      items.push_back(JsonObject().Str("path", p.path).Str("problem", p.problem).Str("fix", p.fix).Text());
+    *ctx.out << JsonObject().Bool("ok", problems.empty()).Raw("problems", JsonArray(items)).Text() << "\n";
+  } else {
+    for (const auto& p : problems) *ctx.out << p.path << ": " << p.problem << "; " << p.fix << "\n";
+    if (problems.empty()) *ctx.out << ctx.data << ": no problems found\n";
+  }
+  return problems.empty() ? kExitOk : kExitFailure;
+}
+
+}  // namespace vornadmin

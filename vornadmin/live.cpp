@@ -1,0 +1,174 @@
+// online and send: questions and messages for the running VornBOS, through the command
+// protocol on the loopback address.
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "VornCmd/cmd_frames.h"
+#include "platform/net.h"
+#include "vornadmin/admin.h"
+#include "vornadmin/datafolder.h"
+#include "vornadmin/output.h"
+
+namespace vornadmin {
+
+namespace {
+
+constexpr int kTimeoutMs = 3000;
+constexpr size_t kRecordSize = 18;
+
+// The online-list request: SNAC 0x0001/0x0080 on a connection that has not logged in.
+constexpr uint8_t kOnlineRequest[] = {0x2A, 0x02, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x01,
+                                      0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+uint16_t BosPort(Context& ctx) {
+  std::string text = ctx.args.Get("--port").value_or(
+      ReadValue(ctx.data + "vorn.ini", "Main", "BOS_Port").value_or("5191"));
+  long long port = plat::AtoI(text);
+  if (port <= 0 || port > 65535) throw UsageError("'" + text + "' is not a port");
+  return static_cast<uint16_t>(port);
+}
+
+class Link {
+ public:
+  explicit Link(uint16_t port) : port_(port) {
+    int err = 0;
+    s_ = plat::TcpConnect(htonl(INADDR_LOOPBACK), port, kTimeoutMs, err);
+    if (s_ == plat::kInvalidSocket)
+      throw Failure("cannot reach VornBOS on 127.0.0.1:" + std::to_string(port) + ": " + plat::ErrorText(err));
+    uint8_t hello[vorn::cmd::kHelloSize];
+    if (!ReadExact(hello, sizeof hello)) throw Failure(Where() + " sent no hello frame");
+  }
+  ~Link() { plat::CloseSocket(s_); }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  void Send(const uint8_t* data, size_t len) {
+    int err = 0;
+    if (plat::SendAll(s_, data, len, err) < 0) throw Failure("sending to " + Where() + " failed: " + plat::ErrorText(err));
+  }
+  bool ReadExact(uint8_t* buf, size_t len) {
+    size_t got = 0;
+    while (got < len) {
+      int err = 0;
+      if (plat::WaitReadable(s_, kTimeoutMs, err) != 1) return false;
+      long n = plat::Recv(s_, buf + got, len - got, err);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // True when the server closes the connection within the time (a refused command frame).
+  bool ClosedWithin(int ms) {
+    int err = 0;
+    if (plat::WaitReadable(s_, ms, err) != 1) return false;
+    uint8_t b;
+    return plat::Recv(s_, &b, 1, err) <= 0;
+  }
+  std::string Where() const { return "VornBOS on 127.0.0.1:" + std::to_string(port_); }
+  std::string Refused() const {
+    return Where() + " closed the connection: 127.0.0.1 is not in [Main] CmdAllow of vorn.ini";
+  }
+
+ private:
+  uint16_t port_;
+  plat::Socket s_ = plat::kInvalidSocket;
+};
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+std::string Address(const uint8_t* p) {
+  return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." + std::to_string(p[3]);
+}
+
+// The ICQ status word as people know it.
+std::string StatusName(uint16_t status) {
+  if (status == 0xFFFF) return "not set";
+  if (status & 0x0100) return "invisible";
+  if (status & 0x0002) return "do not disturb";
+  if (status & 0x0010) return "occupied";
+  if (status & 0x0004) return "not available";
+  if (status & 0x0001) return "away";
+  if (status & 0x0020) return "free for chat";
+  return "online";
+}
+
+struct OnlineRecord {
+  uint32_t uin;
+  std::string external, internal;
+  uint16_t port, flags, status;
+};
+
+std::vector<OnlineRecord> AskOnline(Link& link) {
+  link.Send(kOnlineRequest, sizeof kOnlineRequest);
+  std::vector<OnlineRecord> out;
+  for (bool more = true; more;) {
+    uint8_t head[6];
+    if (!link.ReadExact(head, sizeof head)) throw Failure(link.Refused());
+    std::vector<uint8_t> d((head[4] << 8) | head[5]);
+    if (head[0] != 0x2A || d.size() < 12 || !link.ReadExact(d.data(), d.size()) || d[1] != 0x01 || d[3] != 0x81)
+      throw Failure(link.Where() + " sent no online list (is it an older version?)");
+    more = (d[5] & 0x01) != 0;
+    size_t count = Le16(&d[10]);
+    if (12 + count * kRecordSize > d.size()) throw Failure(link.Where() + " sent a short online list");
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* r = &d[12 + i * kRecordSize];
+      out.push_back({static_cast<uint32_t>(r[0] | (r[1] << 8) | (r[2] << 16) | (uint32_t{r[3]} << 24)),
+                     Address(r + 4), Address(r + 8), Le16(r + 12), Le16(r + 14), Le16(r + 16)});
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void OnlineCommand(Context& ctx, const std::vector<std::string>& words) {
+  NeedWords(words, 0, 0, "online [--port PORT]");
+  AllowOptions(ctx, {"--port"});
+  Link link(BosPort(ctx));
+  std::vector<OnlineRecord> online = AskOnline(link);
+  if (ctx.json) {
+    std::vector<std::string> items;
+    for (const auto& r : online)
+      items.push_back(JsonObject()
+                          .Num("uin", r.uin)
+                          .Str("external", r.external)
+                          .Str("internal", r.internal)
+                          .Num("port", r.port)
+                          .Num("flags", r.flags)
+                          .Num("status", r.status)
+                          .Str("status_name", StatusName(r.status))
+                          .Text());
+    *ctx.out << JsonArray(items) << "\n";
+    return;
+  }
+  for (const auto& r : online) {
+    char line[200];
+    std::snprintf(line, sizeof line, "%-10u  %-15s  %-15s  %5u  0x%04x  %s", r.uin, r.external.c_str(),
+                  r.internal.c_str(), r.port, r.status, StatusName(r.status).c_str());
+    *ctx.out << line << "\n";
+  }
+  if (online.empty()) *ctx.err << "vornadmin: nobody is signed on\n";
+}
+
+void SendCommand(Context& ctx, const std::vector<std::string>& words) {
+  NeedWords(words, 3, 3, "send FROM TO TEXT [--port PORT]");
+  AllowOptions(ctx, {"--port"});
+  uint32_t from = ParseUin(words[0], "sender number");
+  uint32_t to = ParseUin(words[1], "recipient number");
+  if (words[2].empty()) throw UsageError("the message text is empty");
+  std::vector<uint8_t> frame;
+  if (!vorn::cmd::BuildMessageFrame(from, std::to_string(to), words[2], frame))
+    throw UsageError("the message text is too long for one frame");
+  Link link(BosPort(ctx));
+  link.Send(frame.data(), frame.size());
+  // An accepted message gets no answer; a refused one closes the connection.
+  if (link.ClosedWithin(300)) throw Failure(link.Refused());
+  if (ctx.json)
+    *ctx.out << JsonObject().Num("from", from).Num("to", to).Bool("sent", true).Text() << "\n";
+  else
+    *ctx.out << "message from " << from << " to " << to << " handed to VornBOS\n";
+}
+
+}  // namespace vornadmin

@@ -1,0 +1,236 @@
+// user add | passwd | show | list | delete
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+
+#include "platform/files.h"
+#include "vornadmin/admin.h"
+#include "vornadmin/datafolder.h"
+#include "vornadmin/output.h"
+#include "vornadmin/password.h"
+
+namespace vornadmin {
+
+namespace {
+
+constexpr size_t kMaxName = 60;   // the servers read names into 61-byte buffers
+constexpr size_t kMaxEmail = 299;
+
+struct UserInfo {
+  uint32_t uin = 0;
+  std::string nick, first, last, email;
+  bool password = false;
+};
+
+UserInfo ReadUser(const std::string& data, uint32_t uin) {
+  std::string f = UserFile(data, uin);
+  UserInfo u;
+  u.uin = uin;
+  u.nick = ReadValue(f, "Main", "Nick").value_or("");
+  u.first = ReadValue(f, "Main", "First").value_or("");
+  u.last = ReadValue(f, "Main", "Last").value_or("");
+  u.email = ReadValue(f, "Main", "Email").value_or("");
+  u.password = !ReadValue(f, "Main", "Pass").value_or("").empty();
+  return u;
+}
+
+std::string UserJson(const UserInfo& u) {
+  return JsonObject()
+      .Num("uin", u.uin)
+      .Str("nick", u.nick)
+      .Str("first", u.first)
+      .Str("last", u.last)
+      .Str("email", u.email)
+      .Bool("password", u.password)
+      .Text();
+}
+
+// A user number that is not a broadcast list's, with the Db folder present.
+uint32_t UserNumber(Context& ctx, const std::string& text) {
+  uint32_t uin = ParseUin(text);
+  RequireFolder(ctx.data, "Db/");
+  if (IsListNumber(ReadListSettings(ctx.data), uin))
+    throw Failure(text + " is a broadcast list number (see 'vornadmin list')");
+  return uin;
+}
+
+std::vector<plat::ProfileEdit> DetailEdits(Context& ctx) {
+  std::vector<plat::ProfileEdit> edits;
+  const std::pair<const char*, const char*> fields[] = {
+      {"--nick", "Nick"}, {"--first", "First"}, {"--last", "Last"}, {"--email", "Email"}};
+  for (const auto& [option, key] : fields) {
+    if (auto v = ctx.args.Get(option)) {
+      CheckValue(*v, option + 2, std::string(option) == "--email" ? kMaxEmail : kMaxName);
+      edits.push_back({"Main", key, *v});
+    }
+  }
+  return edits;
+}
+
+void Done(Context& ctx, const std::string& text, const JsonObject& json) {
+  if (ctx.json)
+    *ctx.out << json.Text() << "\n";
+  else
+    *ctx.out << text << "\n";
+}
+
+// The new file is built under a name the servers never read (not "*.ini"), created 0600
+// because it holds the password, and linked into place only when complete; link() refuses
+// to replace a file another process made meanwhile.
+void Add(Context& ctx, const std::vector<std::string>& w) {
+  NeedWords(w, 1, 1, "user add NUMBER [--password P | --password-stdin] [--nick N --first F --last L --email E]");
+  AllowOptions(ctx, {"--password", "--password-stdin", "--nick", "--first", "--last", "--email"});
+  uint32_t uin = UserNumber(ctx, w[0]);
+  std::string path = UserFile(ctx.data, uin);
+  if (IsFile(path)) throw Failure("user " + w[0] + " already exists");
+  std::vector<plat::ProfileEdit> edits = DetailEdits(ctx);
+  edits.insert(edits.begin(), {"Main", "Pass", ObtainPassword(ctx)});
+
+  std::string tmp = ctx.data + "Db/." + std::to_string(uin) + ".new-" + std::to_string(::getpid());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throw Failure("cannot create a file in " + ctx.data + "Db/: " + ErrnoText());
+  ::fchmod(fd, 0600);  // whatever the umask
+  ::close(fd);
+  try {
+    WriteEdits(tmp, edits);
+  } catch (...) {
+    ::unlink(tmp.c_str());
+    throw;
+  }
+  int rc = ::link(tmp.c_str(), path.c_str());
+  int linkErr = errno;
+  ::unlink(tmp.c_str());
+  if (rc != 0) {
+    errno = linkErr;
+    if (linkErr == EEXIST) throw Failure("user " + w[0] + " already exists");
+    throw Failure("cannot create " + path + ": " + ErrnoText());
+  }
+  Done(ctx, "user " + std::to_string(uin) + " added", JsonObject().Num("uin", uin).Bool("added", true));
+}
+
+void Passwd(Context& ctx, const std::vector<std::string>& w) {
+  NeedWords(w, 1, 1, "user passwd NUMBER [--password P | --password-stdin]");
+  AllowOptions(ctx, {"--password", "--password-stdin"});
+  uint32_t uin = UserNumber(ctx, w[0]);
+  std::string path = UserFile(ctx.data, uin);
+  if (!IsFile(path)) throw Failure("no user " + w[0] + " (add it with 'vornadmin user add')");
+  std::string pw = ObtainPassword(ctx);
+  // The file holds the password: make it private first; the atomic write keeps the mode.
+  if (::chmod(path.c_str(), 0600) != 0) throw Failure("cannot change " + path + ": " + ErrnoText());
+  WriteEdits(path, {{"Main", "Pass", pw}});
+  Done(ctx, "password of " + std::to_string(uin) + " changed", JsonObject().Num("uin", uin).Bool("changed", true));
+}
+
+void Show(Context& ctx, const std::vector<std::string>& w) {
+  NeedWords(w, 1, 1, "user show NUMBER");
+  AllowOptions(ctx, {});
+  uint32_t uin = UserNumber(ctx, w[0]);
+  if (!IsFile(UserFile(ctx.data, uin))) throw Failure("no user " + w[0]);
+  UserInfo u = ReadUser(ctx.data, uin);
+  struct stat st{};
+  long long olm = ::stat(OfflineFile(ctx.data, uin).c_str(), &st) == 0 ? st.st_size : 0;
+  if (ctx.json) {
+    std::string j = UserJson(u);
+    j.pop_back();
+    *ctx.out << j << ", \"offline_bytes\": " << olm << "}\n";
+    return;
+  }
+  *ctx.out << "number:   " << u.uin << "\nnick:     " << u.nick << "\nfirst:    " << u.first
+           << "\nlast:     " << u.last << "\nemail:    " << u.email
+           << "\npassword: " << (u.password ? "set" : "not set") << "\noffline:  " << olm << " bytes waiting\n";
+}
+
+bool Matches(const UserInfo& u, const std::string& needle) {
+  auto lower = [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+  };
+  std::string n = lower(needle);
+  for (const std::string* field : {&u.nick, &u.first, &u.last, &u.email})
+    if (lower(*field).find(n) != std::string::npos) return true;
+  return std::to_string(u.uin).find(n) != std::string::npos;
+}
+
+void List(Context& ctx, const std::vector<std::string>& w) {
+  NeedWords(w, 0, 0, "user list [--match TEXT]");
+  AllowOptions(ctx, {"--match"});
+  RequireFolder(ctx.data, "Db/");
+  ListSettings lists = ReadListSettings(ctx.data);
+  std::string match = ctx.args.Get("--match").value_or("");
+  std::vector<std::string> items;
+  for (const std::string& name : plat::ListFiles(ctx.data + "Db/", ".ini")) {
+    uint32_t uin = static_cast<uint32_t>(plat::AtoI(name));
+    // Only "<number>.ini" names are users; list numbers have files of their own.
+    if (uin == 0 || std::to_string(static_cast<int32_t>(uin)) + ".ini" != name || IsListNumber(lists, uin)) continue;
+    UserInfo u = ReadUser(ctx.data, uin);
+    if (!match.empty() && !Matches(u, match)) continue;
+    if (ctx.json) {
+      items.push_back(UserJson(u));
+    } else {
+      std::string names = u.first + (u.first.empty() || u.last.empty() ? "" : " ") + u.last;
+      char line[512];
+      std::snprintf(line, sizeof line, "%-10u  %-20s  %-30s  %s", u.uin, u.nick.c_str(), names.c_str(),
+                    u.email.c_str());
+      std::string l = line;
+      while (!l.empty() && l.back() == ' ') l.pop_back();
+      *ctx.out << l << "\n";
+    }
+  }
+  if (ctx.json) *ctx.out << JsonArray(items) << "\n";
+}
+
+void Delete(Context& ctx, const std::vector<std::string>& w) {
+  NeedWords(w, 1, 1, "user delete NUMBER");
+  AllowOptions(ctx, {});
+  uint32_t uin = UserNumber(ctx, w[0]);
+  std::string userFile = UserFile(ctx.data, uin);
+  if (!IsFile(userFile)) throw Failure("no user " + w[0]);
+  // The user file goes last, so a failure on the way leaves the user in place.
+  std::vector<std::string> files = {OfflineFile(ctx.data, uin), CookieFile(ctx.data, uin)};
+  for (const std::string& f : UserSideFiles(ctx.data, uin)) files.push_back(f);
+  files.push_back(userFile);
+  for (const std::string& f : files) {
+    std::string dir = f.substr(0, f.find_last_of('/') + 1);
+    if (IsFile(f) && ::access(dir.c_str(), W_OK) != 0)
+      throw Failure("cannot remove " + f + ": " + ErrnoText() + " (nothing was removed)");
+  }
+  std::vector<std::string> removed;
+  for (const std::string& f : files) {
+    if (::unlink(f.c_str()) == 0)
+      removed.push_back(f);
+    else if (errno != ENOENT)
+      throw Failure("cannot remove " + f + ": " + ErrnoText() +
+                    (removed.empty() ? " (nothing was removed)" : " (removed before: " + removed[0] + ")"));
+  }
+  std::vector<std::string> jsonFiles;
+  for (const auto& f : removed) jsonFiles.push_back(JsonString(f));
+  std::string text = "user " + std::to_string(uin) + " deleted:";
+  for (const auto& f : removed) text += " " + f;
+  Done(ctx, text, JsonObject().Num("uin", uin).Raw("removed", JsonArray(jsonFiles)));
+}
+
+}  // namespace
+
+void UserCommand(Context& ctx, const std::vector<std::string>& words) {
+  if (words.empty()) throw UsageError("expected: vornadmin user add|passwd|show|list|delete ...");
+  std::vector<std::string> rest(words.begin() + 1, words.end());
+  const std::string& verb = words[0];
+  if (verb == "add")
+    Add(ctx, rest);
+  else if (verb == "passwd")
+    Passwd(ctx, rest);
+  else if (verb == "show")
+    Show(ctx, rest);
+  else if (verb == "list")
+    List(ctx, rest);
+  else if (verb == "delete")
+    Delete(ctx, rest);
+  else
+    throw UsageError("unknown user command '" + verb + "'");
+}
+
+}  // namespace vornadmin
