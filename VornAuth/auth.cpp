@@ -79,11 +79,12 @@ void HandleLoginFrame(AuthClient& c) {
   c.UIN = uin;
   c.step = 2;
   bool accepted = PasswordAccepted(c, parsed, password);
-  // The cookie file is replaced in one step; a refused attempt leaves it empty, so that a
-  // cookie handed out earlier stops working.
+  // The cookie file is rewritten in place under a lock that the session server's read takes
+  // too, so it never reads half a cookie; a refused attempt leaves it empty, so that a cookie
+  // handed out earlier stops working.
   std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(uin));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(uin) : std::vector<uint8_t>();
-  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size(), 0600)) {
+  if (!plat::WriteFileInPlace(path, cookie.data(), cookie.size(), 0600)) {
     WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
     accepted = false;
   }
@@ -164,12 +165,11 @@ void OnWrite(plat::Socket s) {
     WriteLog("WSASend() failed with error ", 11, c->addr.c_str(), c->UIN);
     if (IsConnectionLost(err)) CloseClient(*c);
   } else if (st == SendStatus::FrameSent) {
-    const FlapFrame& f = c->sendQueue.front();
-    if (f.length >= kFlapHeader + 4) {
+    PopSentFrames(*c, [&](const FlapFrame& f) {
+      if (f.length < kFlapHeader + 4) return;
       const int8_t* d = reinterpret_cast<const int8_t*>(f.data.data() + kFlapHeader);
       WriteLog("Send SNAK(0x%x 0x%x, 0x%x 0x%x)", 6, c->addr.c_str(), c->UIN, d[0], d[1], d[2], d[3]);
-    }
-    PopSentFrame(*c);
+    });
   }
 }
 

@@ -230,19 +230,18 @@ bool SendStep(ClientInfo& c) {
       if (err == plat::kWouldBlock) return true;
       WriteLog("WSASend() failed with error =%d (send)", 11, c.addr.c_str(), c.UIN, err);
       return !IsConnectionLost(err);
-    case SendStatus::FrameSent: {
-      const FlapFrame& f = c.sendQueue.front();
-      if (f.length > 10) {
+    case SendStatus::FrameSent:
+      // Every frame the write finished is logged, in queue order.
+      PopSentFrames(c, [&](const FlapFrame& f) {
+        if (f.length <= 10) return;
         const uint8_t* d = f.data.data();
         if (d[6] == 0 && d[7] == 3 && d[8] == 0 && (d[9] == 0x0B || d[9] == 0x0C))
           WriteLog("Send status SNAK(0x%x 0x%x, 0x%x 0x%x)", 3, c.addr.c_str(), c.UIN, 0, 3, 0, d[9]);
         else
           WriteLog("Send SNAK(0x%x 0x%x, 0x%x 0x%x)", 6, c.addr.c_str(), c.UIN, d[6], d[7], d[8], d[9]);
-      }
-      PopSentFrame(c);
+      });
       ContinueOfflineReplay(c);  // the next stored records follow as the queue drains
       return true;
-    }
     default:
       return true;
   }

@@ -20,9 +20,12 @@ uint32_t UinFromCookie(const uint8_t* cookie) {
 
 bool CookieMatches(ClientInfo& c, const uint8_t* cookie) {
   std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(c.UIN));
-  auto stored = plat::ReadFileBytes(path, kCookieSize);
+  // The read takes the lock the authorization server writes under; a file that is being
+  // rewritten right now counts as a different cookie, without a log line.
+  bool busy = false;
+  auto stored = plat::ReadFileLocked(path, kCookieSize, busy);
   if (!stored) {
-    WriteLog("Cannot open cookie.", 11, c.addr.c_str(), c.UIN);
+    if (!busy) WriteLog("Cannot open cookie.", 11, c.addr.c_str(), c.UIN);
     return false;
   }
   return stored->size() == kCookieSize && std::equal(stored->begin(), stored->end(), cookie);

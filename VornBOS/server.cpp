@@ -130,6 +130,11 @@ void OnClose(plat::Socket s, ClientInfo** found) {
     WriteLog("Not find socket=%d", 9, "", 0, s);
     return;
   }
+  // Frames the peer sent before closing are handled first: the close comes back after them.
+  if (CloseMustWait(**found)) {
+    EventWindow->PostSocket(WM_SOCKET_EVENT, s, plat::MakeSelectLParam(plat::FD_CLOSE, 0));
+    return;
+  }
   WriteLog("User close socket=%d", 9, (*found)->addr.c_str(), (*found)->UIN, s);
   DestroySession(**found);
   *found = nullptr;

@@ -69,6 +69,13 @@ class EventLoop {
   // message is handled, so it never reaches a later connection that reuses the descriptor.
   void PostSocket(uint32_t msg, Socket s, intptr_t lParam);
 
+  // Loop thread only: a socket event (message msg, the event in lParam as AsyncSelect reports
+  // it) that joins the queue when the current round of messages ends, before the loop looks at
+  // the sockets again; posted once per socket and event however often it is asked for in the
+  // round, so the work it starts covers everything queued meanwhile. A socket that is not
+  // selected yet gets the message posted at once.
+  void PostSelectAtRoundEnd(uint32_t msg, Socket s, uint16_t event);
+
   // Loop thread only: queues a message once delayMs milliseconds have passed.
   void PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam);
   // The same for a message about socket s, dropped if s is closed in the meantime.
@@ -84,10 +91,18 @@ class EventLoop {
   Socket Accept(Socket listener, int& err);
   long Recv(Socket s, void* buf, size_t len, int& err);
   long Send(Socket s, const void* buf, size_t len, int& err);
+  // Writes several buffers in order with one call; the same rules as Send.
+  struct Piece {
+    const void* data;
+    size_t len;
+  };
+  long SendPieces(Socket s, const Piece* pieces, size_t count, int& err);
   void Close(Socket s);
   // The peer's IPv4 address in network order.
   bool PeerAddress(Socket s, uint8_t addr[4]);
 
+  // Called on the loop thread before each look at the sockets, waiting or not.
+  void SetBeforePoll(std::function<void()> hook) { beforePoll_ = std::move(hook); }
   // Receives the socket messages that are dropped because their socket was closed (or its
   // descriptor reused) after they were posted.
   void OnDropped(const Handler& dropped) { dropped_ = dropped; }
@@ -106,6 +121,7 @@ class EventLoop {
     uint64_t lastReadMs = 0;  // when a receive last returned data
     bool sentOnce = false;
     uint16_t events = 0;
+    uint16_t roundEndEvents = 0;  // events waiting for the end of the round
     uint32_t msg = 0;
     uint32_t generation = 0;
   };
@@ -120,6 +136,8 @@ class EventLoop {
   void PostMessage(const Message& m);
   bool IsStale(const Message& m) const;
   void ScheduleCloseCheck(Socket s, const SockState& st);
+  // Moves the events waiting for the end of the round into the queue; true when there were any.
+  bool EndRound();
   void CheckClose(Socket s, SockState& st);
   void PostDeferredCloses();
 
@@ -135,6 +153,8 @@ class EventLoop {
   };
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
+  std::function<void()> beforePoll_;
+  std::vector<Message> roundEnd_;
   // Closes found while a handler reads, posted once that handler returns.
   std::vector<std::pair<Socket, uint32_t>> deferredCloses_;
   Handler dropped_;

@@ -32,6 +32,21 @@ bool FileAppendable(const std::string& path, int& err);
 // <name> ends in ".ini" or is a number, last written at least minAgeSeconds ago (a younger
 // one may belong to a write in progress in the other server). Returns the names removed.
 std::vector<std::string> RemoveStaleTempFiles(const std::string& dir, long minAgeSeconds);
+// The same under a shared lock on the file, so that a WriteFileInPlace is never seen half
+// done. When a writer holds the lock past a few tries, busy is set and nothing comes back.
+std::optional<std::vector<uint8_t>> ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy);
+// Replaces a small file's contents in place under an exclusive lock on the file: one write of
+// all the bytes at offset 0 into the existing file (created when missing), then the length cut
+// to len. Readers that take the shared lock (ReadFileLocked) see the old contents or the new,
+// never a mix. Keeps the file's inode, so no inode or directory entry is made per write; when
+// the lock cannot be had at once (a reader holds it), the file is replaced through a renamed
+// temporary file instead, which is just as safe for every reader.
+// mode is the permission of a file created here, and a secret (mode without group or other
+// bits) is narrowed to it.
+bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode = 0644);
+
+// The order of ListFiles: by the number at the start of the name, then by name.
+bool FileNameOrder(const std::string& a, const std::string& b);
 
 // Regular files in dir whose names end in suffix (case-insensitive), ordered by the number at
 // the start of the name, then by name.

@@ -13,6 +13,12 @@ namespace plat {
 std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& def, size_t size, const std::string& path);
 
+// Several keys of one section read in one pass over the file: for each key its value as it is
+// stored (quotes taken off, not cut), or nothing when the key, the section or the file is missing.
+std::vector<std::optional<std::string>> GetProfileStrings(const std::string& section,
+                                                          const std::vector<std::string>& keys,
+                                                          const std::string& path);
+
 // Sets a key, creating file, section and key as needed; no value deletes the key.
 // Returns false when the file could not be written. mode is the permission the file gets.
 bool WriteProfileString(const std::string& section, const std::string& key,

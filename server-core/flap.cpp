@@ -14,13 +14,65 @@ void PostSocketEvent(plat::Socket s, uint16_t event) {
   if (EventWindow) EventWindow->PostSocket(WM_SOCKET_EVENT, s, plat::MakeSelectLParam(event, 0));
 }
 
+namespace {
+
+constexpr size_t kReadAhead = 16384;
+constexpr size_t kMaxPieces = 64;
+
+// Takes up to want bytes for the current part: first what was read ahead, then from the
+// socket. A read from the socket asks for all that is waiting; what the part does not take is
+// kept for the following parts. Returns the bytes taken, 0 when the peer has closed, -1 when
+// nothing could be taken (err set).
+long TakeBytes(FlapConn& c, uint8_t* dst, size_t want, int& err) {
+  size_t taken = 0;
+  if (c.readAheadPos < c.readAhead.size()) {
+    taken = std::min(want, c.readAhead.size() - c.readAheadPos);
+    std::copy_n(c.readAhead.data() + c.readAheadPos, taken, dst);
+    c.readAheadPos += taken;
+    if (c.readAheadPos == c.readAhead.size()) {
+      std::vector<uint8_t>().swap(c.readAhead);
+      c.readAheadPos = 0;
+    }
+    if (taken == want) {
+      // Like a receive call that leaves data waiting: reading is announced again.
+      if (!c.readAhead.empty()) PostSocketEvent(c.ClnSocket, plat::FD_READ);
+      return static_cast<long>(taken);
+    }
+  }
+  // The socket is read also when the part is still short, so that data that came in the
+  // meantime is not left without a read event.
+  size_t rest = want - taken;
+  long n;
+  if (rest >= kReadAhead) {
+    n = EventWindow->Recv(c.ClnSocket, dst + taken, rest, err);
+  } else {
+    static thread_local uint8_t scratch[kReadAhead];
+    n = EventWindow->Recv(c.ClnSocket, scratch, sizeof scratch, err);
+    if (n > 0) {
+      size_t use = std::min(rest, static_cast<size_t>(n));
+      std::copy_n(scratch, use, dst + taken);
+      if (static_cast<size_t>(n) > use) c.readAhead.assign(scratch + use, scratch + n);
+      n = static_cast<long>(use);
+    }
+  }
+  if (n < 0) return taken > 0 ? static_cast<long>(taken) : -1;
+  return static_cast<long>(taken) + n;
+}
+
+}  // namespace
+
+void PostWriteAtRoundEnd(plat::Socket s) {
+  if (EventWindow) EventWindow->PostSelectAtRoundEnd(WM_SOCKET_EVENT, s, plat::FD_WRITE);
+}
+
 RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
   FlapFrame& in = c.in;
   if (in.waitBytes <= 0) return RecvStatus::Idle;
   if (c.ClnSocket < 0) return RecvStatus::BadSocket;
   uint8_t* dst = in.isWaitHead ? in.head + (kFlapHeader - in.waitBytes)
                                : in.data.data() + (in.length - in.waitBytes);
-  long n = EventWindow->Recv(c.ClnSocket, dst, static_cast<size_t>(in.waitBytes), err);
+  long n = TakeBytes(c, dst, static_cast<size_t>(in.waitBytes), err);
+  if (n > 0) c.bytesTaken += static_cast<uint64_t>(n);
   if (n < 0) return RecvStatus::Failed;
   if (n == 0) return RecvStatus::Idle;
   in.waitBytes -= static_cast<int32_t>(n);
@@ -39,30 +91,66 @@ RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
   return RecvStatus::FrameDone;
 }
 
+bool CloseMustWait(FlapConn& c) {
+  bool readAhead = c.readAheadPos < c.readAhead.size();
+  bool held = c.in.waitBytes == 0 && c.in.isWaitHead && c.in.length > 0;
+  if (!readAhead && !held) return false;
+  FlapConn::ReadMark now{c.bytesTaken, c.in.waitBytes, c.in.isWaitHead};
+  if (c.closeWaitMark && *c.closeWaitMark == now) return false;  // nothing moved: close now
+  c.closeWaitMark = now;
+  return true;
+}
+
+bool HeadFrameSent(const FlapConn& c) {
+  return !c.sendQueue.empty() && c.sendQueue.front().waitBytes <= 0 && c.sendQueue.front().length >= kFlapHeader;
+}
+
 SendStatus SendPiece(FlapConn& c, int& err) {
   if (c.sendQueue.empty()) return SendStatus::Idle;
   if (c.ClnSocket < 0) return SendStatus::BadSocket;
-  FlapFrame& f = c.sendQueue.front();
-  if (f.waitBytes <= 0 || f.length < kFlapHeader) return SendStatus::Idle;
-  f.data[0] = kFlapStart;
-  size_t offset = f.length - static_cast<size_t>(f.waitBytes);
-  long n = EventWindow->Send(c.ClnSocket, f.data.data() + offset, static_cast<size_t>(f.waitBytes), err);
+  if (c.sendQueue.front().length < kFlapHeader) return SendStatus::Idle;
+  if (HeadFrameSent(c)) return SendStatus::FrameSent;
+  // The waiting frames, in order, up to the first that cannot be sent.
+  plat::EventLoop::Piece pieces[kMaxPieces];
+  size_t count = 0;
+  for (FlapFrame& f : c.sendQueue) {
+    if (count == kMaxPieces || f.waitBytes <= 0 || f.length < kFlapHeader) break;
+    f.data[0] = kFlapStart;
+    size_t offset = f.length - static_cast<size_t>(f.waitBytes);
+    pieces[count++] = {f.data.data() + offset, static_cast<size_t>(f.waitBytes)};
+  }
+  long n = count == 1 ? EventWindow->Send(c.ClnSocket, pieces[0].data, pieces[0].len, err)
+                      : EventWindow->SendPieces(c.ClnSocket, pieces, count, err);
   if (n < 0) return SendStatus::Failed;
-  f.waitBytes -= static_cast<int32_t>(n);
-  if (f.waitBytes > 0) {
-    PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  size_t left = static_cast<size_t>(n);
+  for (size_t i = 0; i < count && left > 0; ++i) {
+    FlapFrame& f = c.sendQueue[i];
+    size_t part = std::min(left, static_cast<size_t>(f.waitBytes));
+    f.waitBytes -= static_cast<int32_t>(part);
+    left -= part;
+  }
+  if (c.sendQueue.front().waitBytes > 0) {
+    PostWriteAtRoundEnd(c.ClnSocket);
     return SendStatus::Partial;
   }
   return SendStatus::FrameSent;
 }
 
-void PopSentFrame(FlapConn& c) {
-  const FlapFrame& f = c.sendQueue.front();
+void DumpSentFrame(const FlapFrame& f) {
   HexDump(f.data.data(), kFlapHeader, "Send head");
   HexDump(f.data.data() + kFlapHeader, f.length - kFlapHeader, "Send FLAP");
+}
+
+void DropSentFrame(FlapConn& c) {
+  const FlapFrame& f = c.sendQueue.front();
+  DumpSentFrame(f);
   c.queuedBytes -= std::min<size_t>(c.queuedBytes, f.length);
   c.sendQueue.pop_front();
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+}
+
+void PopSentFrame(FlapConn& c) {
+  DropSentFrame(c);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 bool IsConnectionLost(int err) {
@@ -107,7 +195,7 @@ void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
   if (!Admit(c, len + kFlapHeader)) return;
   FlapFrame& f = NewSendFrame(c, channel, len);
   if (len) std::copy(data, data + len, f.data.begin() + kFlapHeader);
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
@@ -121,7 +209,7 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   f.length = static_cast<uint16_t>(frame.size());
   f.data = std::move(frame);
   f.waitBytes = f.length;
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 uint32_t FirstSequence() { return static_cast<uint32_t>(std::rand() % 32768); }
@@ -136,7 +224,7 @@ void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
   std::copy(frame + kFlapHeader, frame + kFlapHeader + dataLen, f.data.begin() + kFlapHeader);
   // The request id fills bytes 12 to 15, so the frame must hold all four.
   if (f.length >= 16) std::copy(reqId, reqId + 4, f.data.begin() + 12);
-  PostSocketEvent(c.ClnSocket, plat::FD_WRITE);
+  PostWriteAtRoundEnd(c.ClnSocket);
 }
 
 void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,9 @@ constexpr size_t kFlapHeader = 6;
 // The server's scheduler; other modules post to it.
 extern plat::EventLoop* EventWindow;
 void PostSocketEvent(plat::Socket s, uint16_t event);
+// Asks for a write event at the end of the current round of messages (once per socket), so
+// that the frames queued for a connection during the round leave with one write.
+void PostWriteAtRoundEnd(plat::Socket s);
 
 struct FlapFrame {
   uint8_t head[kFlapHeader] = {kFlapStart, 0, 0, 0, 0, 0};  // header image as received
@@ -32,6 +36,47 @@ struct FlapFrame {
   uint16_t sequence() const { return GetBe16(head + 2); }
 };
 
+// A first-in first-out queue of frames that holds storage only while frames wait, so an idle
+// connection costs only the empty record.
+class FrameQueue {
+ public:
+  bool empty() const { return head_ == frames_.size(); }
+  size_t size() const { return frames_.size() - head_; }
+  FlapFrame& front() { return frames_[head_]; }
+  const FlapFrame& front() const { return frames_[head_]; }
+  FlapFrame& back() { return frames_.back(); }
+  FlapFrame& operator[](size_t i) { return frames_[head_ + i]; }
+  const FlapFrame& operator[](size_t i) const { return frames_[head_ + i]; }
+  std::vector<FlapFrame>::iterator begin() { return frames_.begin() + static_cast<long>(head_); }
+  std::vector<FlapFrame>::iterator end() { return frames_.end(); }
+  std::vector<FlapFrame>::const_iterator begin() const { return frames_.begin() + static_cast<long>(head_); }
+  std::vector<FlapFrame>::const_iterator end() const { return frames_.end(); }
+  FlapFrame& emplace_back() {
+    // The slots of frames already sent are reused before the storage grows.
+    if (head_ > 0 && frames_.size() == frames_.capacity()) {
+      frames_.erase(frames_.begin(), frames_.begin() + static_cast<long>(head_));
+      head_ = 0;
+    }
+    return frames_.emplace_back();
+  }
+  void pop_front() {
+    frames_[head_] = FlapFrame();
+    if (++head_ == frames_.size()) clear();
+  }
+  void clear() {
+    head_ = 0;
+    if (frames_.capacity() > kKeep)
+      std::vector<FlapFrame>().swap(frames_);
+    else
+      frames_.clear();
+  }
+
+ private:
+  static constexpr size_t kKeep = 0;
+  std::vector<FlapFrame> frames_;
+  size_t head_ = 0;
+};
+
 // The connection state that framing needs; both servers' session records hold one.
 struct FlapConn {
   plat::Socket ClnSocket = -1;
@@ -39,9 +84,22 @@ struct FlapConn {
   uint32_t UIN = 0;
   std::string addr;  // peer address text, the name column of log lines
   FlapFrame in;
-  std::deque<FlapFrame> sendQueue;
+  FrameQueue sendQueue;
   size_t queuedBytes = 0;      // bytes of the frames in sendQueue
   bool queueOverflow = false;  // the queue passed Cfg.SendQueueMax; the connection is closing
+  // Bytes the kernel gave beyond the current frame part: the next parts are taken from here
+  // before the socket is read again. Empty (no storage) whenever nothing is waiting.
+  std::vector<uint8_t> readAhead;
+  size_t readAheadPos = 0;
+  uint64_t bytesTaken = 0;  // all bytes taken into frames so far
+  // What CloseMustWait saw when it last let a close wait.
+  struct ReadMark {
+    uint64_t taken = 0;
+    int32_t waitBytes = 0;
+    bool isWaitHead = true;
+    bool operator==(const ReadMark&) const = default;
+  };
+  std::optional<ReadMark> closeWaitMark;
 
   FlapConn() { in.waitBytes = kFlapHeader; }
 };
@@ -62,18 +120,33 @@ struct FlapDumpTitles {
   const char* data;
 };
 
-// Reads the next piece of the current frame: exactly the bytes missing from its header or
-// data part. The completed header is dumped under titles.head, a completed data part under
-// titles.data.
+// Reads the next piece of the current frame: the bytes missing from its header or data part,
+// taken from what was read ahead and otherwise from the socket, which is asked for everything
+// waiting so that one call serves several frames. The completed header is dumped under
+// titles.head, a completed data part under titles.data.
 RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err);
+
+// A peer that closed may have sent frames that were read ahead but not yet handled: the close
+// waits for them (true), as long as the connection's reading moves on between two looks.
+bool CloseMustWait(FlapConn& c);
 
 enum class SendStatus { Idle, Partial, FrameSent, BadSocket, Failed };
 
-// Writes what is left of the frame at the head of the queue. A partial write posts FD_WRITE
-// so the rest follows; a frame sent completely stays at the head for the caller to log,
-// then PopSentFrame removes it.
+// Writes what is left of the queued frames, as many as the socket takes, in queue order with
+// one call. A partial write of the head frame posts FD_WRITE so the rest follows; frames sent
+// completely stay at the head for the caller to log (FrameSent), then PopSentFrames removes
+// them. A head frame already written completely also gives FrameSent.
 SendStatus SendPiece(FlapConn& c, int& err);
+// Removes the head frame after it was sent (dumped at LogLevel 0), and posts FD_WRITE.
 void PopSentFrame(FlapConn& c);
+// Removes the head frame after it was sent (dumped at LogLevel 0), without posting FD_WRITE.
+void DropSentFrame(FlapConn& c);
+// True when the head frame has been written completely.
+bool HeadFrameSent(const FlapConn& c);
+// Removes every completely written frame from the head of the queue, in order, calling
+// sent(frame) before each is dumped and removed; then posts FD_WRITE when frames are left.
+template <typename F>
+void PopSentFrames(FlapConn& c, F&& sent);
 
 // True when a send error means the connection is gone.
 bool IsConnectionLost(int err);
@@ -105,6 +178,17 @@ const std::vector<uint8_t>& HelloFrame();
 
 // A whole ready-made frame around a data part (sequence number 0, filled in when sent).
 std::vector<uint8_t> MakeTemplate(uint8_t channel, const std::vector<uint8_t>& data);
+
+void DumpSentFrame(const FlapFrame& f);
+
+template <typename F>
+void PopSentFrames(FlapConn& c, F&& sent) {
+  while (HeadFrameSent(c)) {
+    sent(c.sendQueue.front());
+    DropSentFrame(c);
+  }
+  if (!c.sendQueue.empty()) PostWriteAtRoundEnd(c.ClnSocket);
+}
 
 // One TLV whose value encoding depends on its type:
 //  0x0001 number as decimal text; 0x0002/0x0003 bytes 34 12 00 00; 0x0005 "BOS_IP:BOS_Port";

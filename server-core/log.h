@@ -31,3 +31,9 @@ std::string TodayLogPath();
 
 void CloseLog();
 void FlushLog();
+
+// While on for the calling thread, its lines wait in the file's buffer instead of being flushed
+// one by one; the server thread turns it on and flushes before each wait for socket events, so
+// every line is in the file before the event round that wrote it ends. Lines of other threads
+// (service control, mail) are flushed at once, together with any waiting ones.
+void DeferLogFlush(bool on);

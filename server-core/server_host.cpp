@@ -44,6 +44,9 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   }
   EventWindow = loop.get();
   OpenGate(loop.get());
+  // Log lines of one event round reach the file together, before the loop looks for more work.
+  DeferLogFlush(true);
+  loop->SetBeforePoll([] { FlushLog(); });
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
@@ -60,6 +63,8 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   } else {
     ok = true;
   }
+  DeferLogFlush(false);
+  FlushLog();
   OpenGate(nullptr);
   EventWindow = nullptr;
   return ok;

@@ -1,5 +1,6 @@
 // White-pages search: by first name, last name and nickname, by number and by e-mail address.
-// There is no index; every name or e-mail search reads the user directory afresh.
+// The name and e-mail searches walk the user index, which is brought in line with the user
+// directory before every walk (user_index.h), so each request sees the folder as it is.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,6 +8,7 @@
 
 #include "VornBOS/directory/dirtext.h"
 #include "VornBOS/directory/handlers.h"
+#include "VornBOS/directory/user_index.h"
 #include "VornBOS/session.h"
 #include "server-core/log.h"
 #include "server-core/userdb.h"
@@ -83,13 +85,11 @@ class ResultSender {
 // Visits every user file whose name is its user's number.
 template <typename F>
 void ForEachUser(F&& visit) {
-  EnumerateUserFiles([&](uint32_t, const std::string& path) {
-    if (std::optional<uint32_t> uin = UserFileUin(path)) visit(*uin);
-  });
+  ForEachIndexedUser(visit);
 }
 
 std::string Read(uint32_t uin, const char* key, const char* def, size_t size) {
-  return ReadUserString(uin, "Main", key, def, size);
+  return IndexedUserString(uin, key, def, size);
 }
 
 struct NameKeys {

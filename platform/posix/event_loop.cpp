@@ -2,6 +2,8 @@
 
 #include "platform/clock.h"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace plat {
@@ -48,6 +51,29 @@ void EventLoop::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 void EventLoop::PostSocket(uint32_t msg, Socket s, intptr_t lParam) {
   SockState* st = State(s);
   PostMessage(Message{msg, static_cast<uintptr_t>(s), lParam, st ? st->generation : 0});
+}
+
+void EventLoop::PostSelectAtRoundEnd(uint32_t msg, Socket s, uint16_t event) {
+  SockState* st = State(s);
+  if (!st || st->msg != msg) return PostSocket(msg, s, MakeSelectLParam(event, 0));
+  if (st->roundEndEvents & event) return;
+  st->roundEndEvents |= event;
+  roundEnd_.push_back(Message{msg, static_cast<uintptr_t>(s), MakeSelectLParam(event, 0), st->generation});
+}
+
+bool EventLoop::EndRound() {
+  if (roundEnd_.empty()) return false;
+  std::vector<Message> due;
+  due.swap(roundEnd_);
+  for (const Message& m : due) {
+    if (IsStale(m)) {
+      if (dropped_) dropped_(m);
+      continue;
+    }
+    sockets_[m.wParam].roundEndEvents &= static_cast<uint16_t>(~SelectEvent(m.lParam));
+    PostMessage(m);
+  }
+  return true;
 }
 
 void EventLoop::PostDelayed(uint32_t delayMs, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
@@ -221,6 +247,29 @@ long EventLoop::Send(Socket s, const void* buf, size_t len, int& err) {
   return static_cast<long>(n);
 }
 
+long EventLoop::SendPieces(Socket s, const Piece* pieces, size_t count, int& err) {
+  constexpr size_t kMaxPieces = 64;
+  iovec iov[kMaxPieces];
+  size_t n = std::min(count, kMaxPieces);
+  for (size_t i = 0; i < n; ++i) iov[i] = iovec{const_cast<void*>(pieces[i].data), pieces[i].len};
+  msghdr mh{};
+  mh.msg_iov = iov;
+  mh.msg_iovlen = n;
+  ssize_t r;
+  do {
+    r = ::sendmsg(s, &mh, MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) {
+    err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      err = kWouldBlock;
+      if (SockState* st = State(s)) st->writeBlocked = true;
+    }
+    return -1;
+  }
+  return static_cast<long>(r);
+}
+
 void EventLoop::Close(Socket s) {
   if (SockState* st = State(s)) {
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, s, nullptr);
@@ -328,6 +377,8 @@ int EventLoop::Run(const Handler& handler, int& err) {
     PostDeferredCloses();
     Message m;
     if (!TakeMessage(m)) {
+      if (EndRound()) continue;
+      if (beforePoll_) beforePoll_();
       PollSockets(NextTimerWait());
       FireTimers();
       sinceLastPoll = 0;
@@ -344,6 +395,8 @@ int EventLoop::Run(const Handler& handler, int& err) {
     }
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
+      EndRound();
+      if (beforePoll_) beforePoll_();
       PollSockets(0);
       FireTimers();
       sinceLastPoll = 0;

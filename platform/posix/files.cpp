@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -17,9 +18,22 @@
 
 namespace plat {
 
-std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+namespace {
+
+constexpr int kLockTries = 8;
+
+// Takes the lock without waiting, trying again a few times (the other side holds it only for
+// one short read or write).
+bool TryLock(int fd, int how) {
+  for (int i = 0; i < kLockTries; ++i) {
+    if (::flock(fd, how | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    ::sched_yield();
+  }
+  return false;
+}
+
+std::vector<uint8_t> ReadOpen(int fd, size_t maxBytes) {
   std::vector<uint8_t> out;
   uint8_t buf[8192];
   while (out.size() < maxBytes) {
@@ -28,6 +42,15 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_
     if (n <= 0) break;
     out.insert(out.end(), buf, buf + n);
   }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::vector<uint8_t> out = ReadOpen(fd, maxBytes);
   ::close(fd);
   return out;
 }
@@ -81,6 +104,44 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsi
   if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
   ::unlink(name.data());
   return false;
+}
+
+bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return false;
+  if (!TryLock(fd, LOCK_EX)) {
+    ::close(fd);
+    return WriteFileAtomic(path, data, len, mode);
+  }
+  struct stat st{};
+  bool ok = ::fstat(fd, &st) == 0;
+  // A secret never stays readable by others, whatever the file allowed before.
+  if (ok && (mode & 077) == 0 && (st.st_mode & 077) != 0)
+    ok = ::fchmod(fd, st.st_mode & 07700) == 0;
+  if (ok && len > 0) {
+    ssize_t n;
+    do {
+      n = ::pwrite(fd, data, len, 0);
+    } while (n < 0 && errno == EINTR);
+    ok = n == static_cast<ssize_t>(len);
+  }
+  if (ok && static_cast<size_t>(st.st_size) > len) ok = ::ftruncate(fd, static_cast<off_t>(len)) == 0;
+  ok = (::close(fd) == 0) && ok;  // closing releases the lock
+  return ok;
+}
+
+std::optional<std::vector<uint8_t>> ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
+  busy = false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  if (!TryLock(fd, LOCK_SH)) {
+    busy = true;
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> out = ReadOpen(fd, maxBytes);
+  ::close(fd);
+  return out;
 }
 
 AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize) {
@@ -210,11 +271,13 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& su
     if (regular) names.push_back(std::move(name));
   }
   ::closedir(d);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    auto na = LeadingNumber(a), nb = LeadingNumber(b);
-    return na != nb ? na < nb : a < b;
-  });
+  std::sort(names.begin(), names.end(), FileNameOrder);
   return names;
+}
+
+bool FileNameOrder(const std::string& a, const std::string& b) {
+  auto na = LeadingNumber(a), nb = LeadingNumber(b);
+  return na != nb ? na < nb : a < b;
 }
 
 bool RandomBytes(void* buf, size_t len) {

@@ -108,6 +108,23 @@ std::string GetProfileString(const std::string& section, const std::string& key,
   return result;
 }
 
+std::vector<std::optional<std::string>> GetProfileStrings(const std::string& section,
+                                                          const std::vector<std::string>& keys,
+                                                          const std::string& path) {
+  std::vector<std::optional<std::string>> out(keys.size());
+  auto lines = ReadLines(path);
+  size_t first, end;
+  if (!lines || !FindSection(*lines, section, first, end)) return out;
+  for (size_t i = first; i < end; ++i) {
+    std::string k, v;
+    if (!SplitKey((*lines)[i], k, v)) continue;
+    // The first line of a key counts, as in GetProfileString.
+    for (size_t j = 0; j < keys.size(); ++j)
+      if (!out[j] && SameName(k, keys[j])) out[j] = Unquote(v);
+  }
+  return out;
+}
+
 namespace {
 
 // One edit of the lines of a profile file; false when nothing had to change.

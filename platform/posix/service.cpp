@@ -28,7 +28,8 @@ std::string UnitText(const std::string& name, const std::string& quotedPath) {
   std::string text = "[Unit]\nDescription=" + name + "\nAfter=network.target\n\n[Service]\n";
   text += "ExecStart=" + quotedPath + "\n";
   if (const char* p = std::getenv("VORN_PATH")) text += "Environment=\"VORN_PATH=" + std::string(p) + "\"\n";
-  text += "Restart=on-failure\n\n[Install]\nWantedBy=multi-user.target\n";
+  // Every client holds a descriptor: room for 100,000 sessions where the system allows it.
+  text += "Restart=on-failure\nLimitNOFILE=100000\n\n[Install]\nWantedBy=multi-user.target\n";
   return text;
 }
 

@@ -208,6 +208,23 @@ long EventLoop::Send(Socket s, const void* buf, size_t len, int& err) {
   return n;
 }
 
+// One send per piece, in order, until the socket takes less than a whole piece.
+long EventLoop::SendPieces(Socket s, const Piece* pieces, size_t count, int& err) {
+  long total = 0;
+  for (size_t i = 0; i < count; ++i) {
+    long n = Send(s, pieces[i].data, pieces[i].len, err);
+    if (n < 0) return total > 0 ? total : -1;
+    total += n;
+    if (static_cast<size_t>(n) < pieces[i].len) break;
+  }
+  return total;
+}
+
+// Windows posts the write event at once: the frames queued meanwhile still leave together.
+void EventLoop::PostSelectAtRoundEnd(uint32_t msg, Socket s, uint16_t event) {
+  PostSocket(msg, s, MakeSelectLParam(event, 0));
+}
+
 void EventLoop::Close(Socket s) {
   win_->sockets.erase(s);
   if (s != -1) closesocket(static_cast<SOCKET>(s));

@@ -184,11 +184,24 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& su
       names.push_back(std::move(name));
   } while (FindNextFileA(h, &fd));
   FindClose(h);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    auto na = LeadingNumber(a), nb = LeadingNumber(b);
-    return na != nb ? na < nb : a < b;
-  });
+  std::sort(names.begin(), names.end(), FileNameOrder);
   return names;
+}
+
+bool FileNameOrder(const std::string& a, const std::string& b) {
+  auto na = LeadingNumber(a), nb = LeadingNumber(b);
+  return na != nb ? na < nb : a < b;
+}
+
+// The replacement through a renamed copy is the safe way on this system: readers see the old
+// file or the new one.
+bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
+  return WriteFileAtomic(path, data, len, mode);
+}
+
+std::optional<std::vector<uint8_t>> ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
+  busy = false;
+  return ReadFileBytes(path, maxBytes);
 }
 
 bool RandomBytes(void* buf, size_t len) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "platform/ini.h"
@@ -150,3 +151,20 @@ TEST(AtoITest, BehavesLikeAtoi) {
 }
 
 }  // namespace
+
+// Several keys in one pass: the same values GetProfileString finds, nothing where it would give
+// the default.
+TEST(IniMany, SeveralKeysAsOneReadEachGives) {
+  TempDir dir;
+  std::string path = dir.path() + "u.ini";
+  std::ofstream(path) << "[Other]\nFirst=no\n[MAIN]\n first = \"Quoted\" \nEMAIL=\nFirst=later\n";
+  auto v = plat::GetProfileStrings("Main", {"first", "Email", "Nick"}, path);
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_EQ(v[0], std::optional<std::string>("Quoted"));
+  EXPECT_EQ(v[1], std::optional<std::string>(""));
+  EXPECT_FALSE(v[2]);
+  for (const char* key : {"first", "Email"})
+    EXPECT_EQ(plat::GetProfileString("Main", key, "def", 100, path), *v[key[0] == 'f' ? 0 : 1]);
+  auto missing = plat::GetProfileStrings("Main", {"First"}, dir.path() + "none.ini");
+  EXPECT_FALSE(missing[0]);
+}

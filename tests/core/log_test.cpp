@@ -274,3 +274,34 @@ TEST(HexDumpLayoutTest, ExactlyEightKilobytesIsNotCut) {
 }
 
 }  // namespace
+
+// The server thread's lines wait in the buffer until the flush before the next wait for
+// events; a line from another thread goes out at once and takes the waiting ones with it,
+// in the order written.
+TEST_F(LogTest, DeferredLinesReachTheFileAtTheFlushInOrder) {
+  DeferLogFlush(true);
+  WriteLog("first", 11, "", 0);
+  WriteLog("second", 11, "", 0);
+  EXPECT_TRUE(Log().empty());
+  std::thread([] { WriteLog("from another thread", 11, "", 0); }).join();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("- first"), std::string::npos);
+  EXPECT_NE(lines[2].find("- from another thread"), std::string::npos);
+  WriteLog("third", 11, "", 0);
+  EXPECT_EQ(Lines().size(), 3u);
+  FlushLog();
+  DeferLogFlush(false);
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[3].find("- third"), std::string::npos);
+}
+
+// A line longer than the formatting buffer is written whole.
+TEST_F(LogTest, VeryLongLineIsWrittenWhole) {
+  std::string text(5000, 'x');
+  WriteLog("%s|", 11, std::string(2000, 'n').c_str(), 5, text.c_str());
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Body(lines[0]), std::string(2000, 'n') + " " + std::string(7, ' ') + "5 - " + text + "|");
+}

@@ -185,6 +185,7 @@ TEST(BosCommandLine, SetupDeleteAndUsage) {
   std::string unit = dir.ReadFile("units/VornBOS.service");
   EXPECT_NE(unit.find("Environment=\"VORN_PATH=" + dir.path() + "\""), std::string::npos);
   EXPECT_NE(unit.find("Restart=on-failure"), std::string::npos);
+  EXPECT_NE(unit.find("\nLimitNOFILE=100000\n"), std::string::npos);
   EXPECT_EQ(RunProgram("VornBOS", {"setup"}, out, dir.path(), units), 2);
   EXPECT_EQ(out, "Registration error!\n");
   EXPECT_EQ(RunProgram("VornBOS", {"Delete"}, out, dir.path(), units), 0);

@@ -1,0 +1,36 @@
+// The load scenarios: sign-ons and messages, presence fan-out, offline replay.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vl {
+
+struct Options {
+  std::string scenario = "run";
+  int clients = 200;
+  int concurrency = 200;
+  int contacts = 10;
+  double duration = 5;
+  int window = 16;
+  double rate = 0;
+  bool half = false;
+  bool relay = false;
+  int textSize = 32;
+  int logLevel = 8;
+  int sources = 8;
+  int watchers = 1000;
+  int rounds = 50;
+  int messages = 10000;
+  uint32_t firstUin = 100000;
+  std::string password = "pw";
+  uint16_t authPort = 0;
+  uint16_t relayPort = 0;
+  pid_t authPid = -1, bosPid = -1, relayPid = -1;
+};
+
+// Runs the scenario named in the options; 0 when every client did what it was meant to.
+int RunScenario(const Options& o);
+
+}  // namespace vl
