@@ -36,6 +36,7 @@ AuthClient* FindClient(plat::Socket s) {
 
 void CloseClient(AuthClient& c) {
   plat::Socket s = c.ClnSocket;
+  FlushLog();  // the lines about this connection are in the file before its peer sees the close
   EventWindow->Close(s);
   clients.erase(s);
 }

@@ -53,6 +53,7 @@ void DestroySession(ClientInfo& c) {
   DropWatches(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);
+    FlushLog();  // the lines about this connection are in the file before its peer sees the close
     if (EventWindow) EventWindow->Close(c.ClnSocket);
     c.ClnSocket = -1;
   }
