@@ -111,7 +111,7 @@ SendStatus SendPiece(FlapConn& c, int& err) {
   if (c.sendQueue.front().length < kFlapHeader) return SendStatus::Idle;
   if (HeadFrameSent(c)) return SendStatus::FrameSent;
   // The waiting frames, in order, up to the first that cannot be sent.
-  plat::EventLoop::Piece pieces[kMaxPieces];
+  plat::EventLoop::Piece pieces[kMaxPieces]{};
   size_t count = 0;
   for (FlapFrame& f : c.sendQueue) {
     if (count == kMaxPieces || f.waitBytes <= 0 || f.length < kFlapHeader) break;
