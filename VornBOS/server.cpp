@@ -135,6 +135,9 @@ void OnClose(plat::Socket s, ClientInfo** found) {
     EventWindow->PostSocket(WM_SOCKET_EVENT, s, plat::MakeSelectLParam(plat::FD_CLOSE, 0));
     return;
   }
+  // Replies queued for the peer's last frames still go out, as far as the socket takes them
+  // without waiting: a client that only shut its sending side reads them before it closes.
+  if (!(*found)->sendQueue.empty()) SendStep(**found);
   WriteLog("User close socket=%d", 9, (*found)->addr.c_str(), (*found)->UIN, s);
   DestroySession(**found);
   *found = nullptr;

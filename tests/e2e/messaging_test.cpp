@@ -152,6 +152,29 @@ TEST_F(Messaging, FramesSentJustBeforeAHalfCloseAreAllDelivered) {
   }
 }
 
+// Replies the server queued for the last frames before a half-close still reach the client:
+// here the acknowledgements of messages stored for an absent user, sent in one burst.
+TEST_F(Messaging, RepliesQueuedBeforeAHalfCloseStillGoOut) {
+  OscarClient a;
+  Login(a, 1000);
+  Bytes tlv = Channel1Tlv("kept for later");
+  Bytes burst;
+  for (uint8_t i = 0; i < 40; ++i) {
+    Bytes snac = Cat({Be16(4), Be16(6), Be16(0), Be32(0x100u + i), Bytes(7, 1), Bytes{i}, Be16(1), Bytes{4}, Text("1002"),
+                      Be16(2), Be16(static_cast<uint16_t>(tlv.size())), tlv, Be16(3), Be16(0), Be16(6), Be16(0)});
+    burst = Cat({burst, Bytes{0x2A, 2}, Be16(i), Be16(static_cast<uint16_t>(snac.size())), snac});
+  }
+  ASSERT_TRUE(a.SendRaw(burst));
+  ::shutdown(a.fd(), SHUT_WR);
+  std::vector<Bytes> got;
+  while (auto f = a.ReadFrame(2000)) got.push_back(f->data);
+  for (uint8_t i = 0; i < 40; ++i) {
+    Bytes ack = {0x00, 0x04, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x01, i,    0x01, 0x01, 0x01,
+                 0x01, 0x01, 0x01, 0x01, i,    0x00, 0x01, 0x04, '1',  '0',  '0',  '2'};
+    EXPECT_NE(std::find(got.begin(), got.end(), ack), got.end()) << "ack " << int(i) << " missing";
+  }
+}
+
 TEST_F(Messaging, Channel1MessageKeepsItsTextTlv) {
   OscarClient a, b;
   Login(a, 1000);
