@@ -3,6 +3,7 @@
 #   fuzz/run.sh smoke             a few seconds per target (what the test script runs)
 #   fuzz/run.sh long [SECS] [RUNS] each target until RUNS executions (default 10 million) or
 #                                 SECS seconds (default 1800), at low priority
+# FUZZ_TARGETS="meta sms" runs only those targets; FUZZ_JOBS=N runs N targets side by side.
 # Corpora grow in build-fuzz/corpus/<target>; findings land in build-fuzz/findings/<target>.
 # The exit code is non-zero when any target found something.
 set -euo pipefail
@@ -17,11 +18,14 @@ if ! cmake --build build-fuzz -j "$(nproc)" >build-fuzz/build.log 2>&1; then
   exit 1
 fi
 python3 fuzz/make_seeds.py build-fuzz/seeds
-targets=(flap_recv dispatch meta sms auth_login ini smtp_reply mime cab cab_block)
-failed=0
-for t in "${targets[@]}"; do
-  corpus=build-fuzz/corpus/fuzz_$t
-  findings=build-fuzz/findings/fuzz_$t
+all_targets=(flap_recv dispatch meta sms auth_login ini smtp_reply mime cab cab_block)
+# FUZZ_TARGETS picks some targets ("meta sms"); FUZZ_JOBS runs that many side by side.
+read -r -a targets <<<"${FUZZ_TARGETS:-${all_targets[*]}}"
+jobs=${FUZZ_JOBS:-1}
+
+run_target() {
+  local t=$1 corpus=build-fuzz/corpus/fuzz_$1 findings=build-fuzz/findings/fuzz_$1
+  local log=build-fuzz/findings/fuzz_$1.log args prio start done_line status=0
   mkdir -p "$corpus" "$findings"
   if [ "$mode" = smoke ]; then
     args=(-max_total_time=4)
@@ -30,14 +34,28 @@ for t in "${targets[@]}"; do
     args=(-max_total_time="$secs" -runs="$runs")
     prio=(nice -n 10)
   fi
-  log=build-fuzz/findings/fuzz_$t.log
   start=$(date +%s)
   if ! "${prio[@]}" build-fuzz/fuzz/fuzz_$t "${args[@]}" -rss_limit_mb=2048 -timeout=20 \
         -artifact_prefix="$findings/" "$corpus" build-fuzz/seeds/fuzz_$t >"$log" 2>&1; then
-    failed=1
+    status=1
     echo "fuzz_$t: FINDING (see $log)"
   fi
   done_line=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
   echo "fuzz_$t: $(( $(date +%s) - start )) s, ${done_line%% cov*} $(grep -o 'exec/s: [0-9]*' "$log" | tail -1)"
+  return $status
+}
+
+failed=0
+pids=()
+for t in "${targets[@]}"; do
+  run_target "$t" &
+  pids+=($!)
+  if [ "${#pids[@]}" -ge "$jobs" ]; then
+    wait "${pids[0]}" || failed=1
+    pids=("${pids[@]:1}")
+  fi
+done
+for p in "${pids[@]}"; do
+  wait "$p" || failed=1
 done
 exit $failed
