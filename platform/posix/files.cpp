@@ -226,9 +226,10 @@ bool IsTempSuffix(const std::string& name) {
   return true;
 }
 
-// The names the stores replace atomically: user files ("*.ini", vorn.ini) and cookies (numbers).
+// The names the stores replace atomically: user files ("*.ini", vorn.ini), stored contact
+// lists ("*.ssi") and cookies (numbers); and the probe of the start-up writability check.
 bool IsAtomicTarget(const std::string& base) {
-  if (EndsWithNoCase(base, ".ini")) return true;
+  if (EndsWithNoCase(base, ".ini") || EndsWithNoCase(base, ".ssi") || base == ".write-probe") return true;
   size_t i = base.starts_with('-') ? 1 : 0;
   if (i == base.size()) return false;
   for (; i < base.size(); ++i)
