@@ -45,17 +45,19 @@ run_target() {
   return $status
 }
 
+# The next target starts as soon as any running one ends.
 failed=0
-pids=()
+running=0
 for t in "${targets[@]}"; do
-  run_target "$t" &
-  pids+=($!)
-  if [ "${#pids[@]}" -ge "$jobs" ]; then
-    wait "${pids[0]}" || failed=1
-    pids=("${pids[@]:1}")
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
   fi
+  run_target "$t" &
+  running=$((running + 1))
 done
-for p in "${pids[@]}"; do
-  wait "$p" || failed=1
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
 done
 exit $failed
