@@ -45,6 +45,9 @@ std::optional<std::vector<uint8_t>> ReadFileLocked(const std::string& path, size
 // bits) is narrowed to it.
 bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode = 0644);
 
+// True when s ends in suffix, letters compared without case.
+bool EndsWithNoCase(const std::string& s, const std::string& suffix);
+
 // The order of ListFiles: by the number at the start of the name, then by name.
 bool FileNameOrder(const std::string& a, const std::string& b);
 

@@ -200,25 +200,6 @@ bool FileAppendable(const std::string& path, int& err) {
 
 namespace {
 
-bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-  if (s.size() < suffix.size()) return false;
-  for (size_t i = 0; i < suffix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) !=
-        std::tolower(static_cast<unsigned char>(suffix[i])))
-      return false;
-  return true;
-}
-
-unsigned long long LeadingNumber(const std::string& s) {
-  unsigned long long v = 0;
-  for (char c : s) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) break;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-    if (v > 0xFFFFFFFFFFull) break;
-  }
-  return v;
-}
-
 bool IsTempSuffix(const std::string& name) {
   if (name.size() < 8 || name[name.size() - 7] != '.') return false;
   for (size_t i = name.size() - 6; i < name.size(); ++i)
@@ -274,11 +255,6 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& su
   ::closedir(d);
   std::sort(names.begin(), names.end(), FileNameOrder);
   return names;
-}
-
-bool FileNameOrder(const std::string& a, const std::string& b) {
-  auto na = LeadingNumber(a), nb = LeadingNumber(b);
-  return na != nb ? na < nb : a < b;
 }
 
 bool RandomBytes(void* buf, size_t len) {

@@ -17,14 +17,6 @@ std::tm UtcTime(std::time_t t) {
   return tm;
 }
 
-std::time_t MakeLocalTime(std::tm tm) { return std::mktime(&tm); }
-
-std::tm LocalTimeNow(std::time_t* now) {
-  std::time_t t = std::time(nullptr);
-  if (now) *now = t;
-  return LocalTime(t);
-}
-
 long GmtOffsetSeconds(const std::tm& local) {
   TIME_ZONE_INFORMATION tz{};
   DWORD kind = GetTimeZoneInformation(&tz);

@@ -147,29 +147,6 @@ bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-namespace {
-
-bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-  if (s.size() < suffix.size()) return false;
-  for (size_t i = 0; i < suffix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) !=
-        std::tolower(static_cast<unsigned char>(suffix[i])))
-      return false;
-  return true;
-}
-
-unsigned long long LeadingNumber(const std::string& s) {
-  unsigned long long v = 0;
-  for (char c : s) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) break;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-    if (v > 0xFFFFFFFFFFull) break;
-  }
-  return v;
-}
-
-}  // namespace
-
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& suffix) {
   std::vector<std::string> names;
   std::string pattern = (dir.empty() ? std::string(".\\") : dir) + "*" + suffix;
@@ -186,11 +163,6 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& su
   FindClose(h);
   std::sort(names.begin(), names.end(), FileNameOrder);
   return names;
-}
-
-bool FileNameOrder(const std::string& a, const std::string& b) {
-  auto na = LeadingNumber(a), nb = LeadingNumber(b);
-  return na != nb ? na < nb : a < b;
 }
 
 // The replacement through a renamed copy is the safe way on this system: readers see the old
