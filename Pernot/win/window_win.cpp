@@ -1,7 +1,6 @@
 // The plug-in's window-system calls on Windows: a real thread timer (SetTimer without a
 // window, delivered by the host's message loop) and MessageBox, which goes through a
 // replaceable hook so that a host without a display (or a test) can take the boxes.
-// Dialog controls are reached through the operations of the dialog the host built.
 #include "Pernot/window.h"
 
 // The few user32 calls, declared with the plug-in's own types: the host header defines
@@ -33,8 +32,6 @@ void __stdcall TimerTrampoline(void*, UINT, UINT_PTR id, DWORD) {
     if (t.id == id && t.proc) t.proc(id);
 }
 
-const DIALOGOPS* Ops(HWND dlg) { return dlg ? dlg->ops : nullptr; }
-
 }  // namespace
 
 UINT_PTR StartTimer(int intervalMs, TIMERPROC proc) {
@@ -61,28 +58,6 @@ void ShowMessage(const char* text, const char* caption) {
     ::MessageBoxA(nullptr, text, caption, kMbOk);
 }
 
-void SetDlgItemSigned(HWND dlg, int id, int value) {
-  const DIALOGOPS* ops = Ops(dlg);
-  if (ops && ops->SetItemInt) ops->SetItemInt(dlg, id, static_cast<UINT>(value), 1);
-}
-
-int GetDlgItemSigned(HWND dlg, int id) {
-  const DIALOGOPS* ops = Ops(dlg);
-  if (!ops || !ops->GetItemInt) return 0;
-  int translated = 0;
-  UINT value = ops->GetItemInt(dlg, id, &translated, 1);
-  return translated ? static_cast<int>(value) : 0;
-}
-
-void CheckDlgButton(HWND dlg, int id, UINT check) {
-  const DIALOGOPS* ops = Ops(dlg);
-  if (ops && ops->CheckButton) ops->CheckButton(dlg, id, check);
-}
-
-UINT IsDlgButtonChecked(HWND dlg, int id) {
-  const DIALOGOPS* ops = Ops(dlg);
-  return ops && ops->IsButtonChecked ? ops->IsButtonChecked(dlg, id) : BST_UNCHECKED;
-}
 
 }  // namespace pernot
 
