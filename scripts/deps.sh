@@ -6,16 +6,7 @@ pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd g
 pkgs+=(adduser systemd)
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 pkgs+=(clang libclang-rt-dev)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
-fi
+bash "$(dirname "$0")/install-missing.sh" "${pkgs[@]}"
 # The Windows stage's packages (MinGW-w64, widl, Wine), unless that stage is skipped.
 if [ "${VORN_SKIP_WINDOWS:-0}" != "1" ]; then
   bash "$(dirname "$0")/deps-windows.sh"
