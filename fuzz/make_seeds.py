@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets into OUT/<target>/ (default fuzz/corpus).
 Frames are written out by hand from the protocol tables; cabinets come from the shared
-test data (../shared/testdata/cab) when it is there."""
+test data (tests/unpack/data) when it is there."""
 import os, struct, sys, glob, shutil
 
 out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
@@ -77,7 +77,7 @@ put("fuzz_smtp_reply", "multi", b"\x02250-first\r\n250-second\r\n250 last\r\n")
 put("fuzz_smtp_reply", "greet", b"\x00220 ready\r\n")
 put("fuzz_mime", "text", b"Hello.\r\n.\r\nA line that is rather long " * 4 + b"\xff\xfe=\x00")
 
-for i, cab in enumerate(sorted(glob.glob(os.path.join(here, "..", "..", "shared", "testdata", "cab", "**", "*.cab"), recursive=True))):
+for i, cab in enumerate(sorted(glob.glob(os.path.join(here, "..", "tests", "unpack", "data", "**", "*.cab"), recursive=True))):
     if os.path.getsize(cab) <= 256 * 1024:
         shutil.copy(cab, os.path.join(out, "fuzz_cab", "%03d.cab" % i)) if os.path.isdir(os.path.join(out, "fuzz_cab")) else (os.makedirs(os.path.join(out, "fuzz_cab")), shutil.copy(cab, os.path.join(out, "fuzz_cab", "%03d.cab" % i)))
 put("fuzz_cab_block", "stored", b"\x00\x00\x05\x00hello")

@@ -10,11 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 tool=${1:-$here/../../build/bin/unpack}
 corpus=${2:-}
 rounds=${3:-21}
-if [[ -z $corpus ]]; then
-  for c in /work/shared/testdata/cab "$here/../../../shared/testdata/cab"; do
-    [[ -f $c/MANIFEST.tsv ]] && corpus=$c && break
-  done
-fi
+[[ -n $corpus ]] || corpus=$here/../../tests/unpack/data
 [[ -x $tool ]] || { echo "no unpack binary at $tool" >&2; exit 1; }
 [[ -d $corpus ]] || { echo "cabinet corpus not found" >&2; exit 1; }
 command -v cabextract >/dev/null || { echo "cabextract not installed" >&2; exit 1; }

@@ -18,11 +18,8 @@ namespace unpack_test {
 namespace fs = std::filesystem;
 
 std::string CorpusDir() {
-  const std::string candidates[] = {"/work/shared/testdata/cab", std::string(VORN_SOURCE_DIR) + "/../shared/testdata/cab"};
-  for (const auto& dir : candidates) {
-    if (fs::exists(dir + "/EXPECTED.tsv")) return dir;
-  }
-  return "";
+  const std::string dir = std::string(VORN_SOURCE_DIR) + "/tests/unpack/data";
+  return fs::exists(dir + "/EXPECTED.tsv") ? dir : "";
 }
 
 std::vector<std::map<std::string, std::string>> ReadTsv(const std::string& path) {
