@@ -84,6 +84,10 @@ void OscarClient::Close() {
   fd_ = -1;
 }
 
+void OscarClient::ShutdownSend() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 bool OscarClient::SendRaw(const Bytes& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {

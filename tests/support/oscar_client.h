@@ -42,6 +42,9 @@ class OscarClient {
 
   bool Connect(uint16_t port);
   void Close();
+  // Ends the sending side (a FIN) and keeps receiving: data the server sends
+  // later is taken in, so the close can never turn into a reset.
+  void ShutdownSend();
   bool SendRaw(const Bytes& bytes);
   bool SendFrame(uint8_t channel, const Bytes& data);
   bool SendSnac(uint16_t family, uint16_t subtype, uint32_t reqId, const Bytes& body);
