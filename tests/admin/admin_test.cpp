@@ -1,5 +1,6 @@
 // vornadmin over a real data folder: users, broadcast lists, check, and bad input.
 #include <poll.h>
+#include <signal.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -187,42 +188,126 @@ TEST(AdminUsers, AsRootFilesGoToTheFolderOwner) {
   EXPECT_EQ(ModeOf(dir.path() + "Db/1000.ini"), 0600u);
 }
 
-// At a terminal the password is asked for twice and never echoed.
-TEST(AdminUsers, TypedPasswordIsNotEchoed) {
-  DataDir dir;
-  dir.WriteIni(8);
-  int master = -1;
-  pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    std::string exe = std::string(VORN_BIN_DIR) + "/vornadmin";
-    std::string data = dir.path();
-    ::execl(exe.c_str(), exe.c_str(), "--data", data.c_str(), "user", "add", "1000", nullptr);
-    ::_exit(127);
+// vornadmin run at a pseudo-terminal, as an operator types at it.
+class Terminal {
+ public:
+  explicit Terminal(const std::vector<std::string>& args) {
+    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      std::vector<std::string> full = {std::string(VORN_BIN_DIR) + "/vornadmin"};
+      full.insert(full.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (auto& a : full) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
   }
-  std::string seen;
-  auto readUntil = [&](const std::string& text) {
+  ~Terminal() {
+    if (pid_ > 0) Wait();
+  }
+  bool Started() const { return pid_ > 0; }
+  // Reads until the text has been shown; false at the end of output or after 3 s of silence.
+  bool ReadUntil(const std::string& text) {
     char buf[256];
     while (seen.find(text) == std::string::npos) {
-      pollfd p{master, POLLIN, 0};
+      pollfd p{master_, POLLIN, 0};
       if (::poll(&p, 1, 3000) <= 0) return false;
-      ssize_t n = ::read(master, buf, sizeof buf);
+      ssize_t n = ::read(master_, buf, sizeof buf);
       if (n <= 0) return false;
       seen.append(buf, static_cast<size_t>(n));
     }
     return true;
-  };
-  ASSERT_TRUE(readUntil("Password: "));
-  ASSERT_EQ(::write(master, "t0ps3cret\n", 10), 10);
-  ASSERT_TRUE(readUntil("Repeat password: "));
-  ASSERT_EQ(::write(master, "t0ps3cret\n", 10), 10);
-  readUntil("added");
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(master);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-  EXPECT_EQ(seen.find("t0ps3cret"), std::string::npos) << seen;
+  }
+  void Type(const std::string& line) { ASSERT_EQ(::write(master_, line.data(), line.size()), static_cast<ssize_t>(line.size())); }
+  // The exit status once the program ends (after reading all it showed).
+  int Wait() {
+    ReadUntil(std::string(1, '\0'));
+    int status = 0;
+    // A program still waiting for input after 3 s of silence is stopped.
+    if (::waitpid(pid_, &status, WNOHANG) == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
+    ::close(master_);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string seen;
+
+ private:
+  pid_t pid_ = -1;
+  int master_ = -1;
+};
+
+// At a terminal the password is asked for twice and never echoed.
+TEST(AdminUsers, TypedPasswordIsNotEchoed) {
+  DataDir dir;
+  dir.WriteIni(8);
+  Terminal t({"--data", dir.path(), "user", "add", "1000"});
+  ASSERT_TRUE(t.Started());
+  ASSERT_TRUE(t.ReadUntil("Password: "));
+  t.Type("t0ps3cret\n");
+  ASSERT_TRUE(t.ReadUntil("Repeat password: "));
+  t.Type("t0ps3cret\n");
+  EXPECT_EQ(t.Wait(), 0) << t.seen;
+  EXPECT_EQ(t.seen.find("t0ps3cret"), std::string::npos) << t.seen;
   EXPECT_EQ(dir.ReadFile("Db/1000.ini"), "[Main]\nPass=t0ps3cret\n");
+}
+
+TEST(AdminUsers, TwoDifferentTypedPasswordsChangeNothing) {
+  DataDir dir;
+  dir.WriteIni(8);
+  dir.WriteUser(1000, "[Main]\nPass=old\n");
+  for (const char* verb : {"add", "passwd"}) {
+    const char* uin = verb == std::string("add") ? "1001" : "1000";
+    Terminal t({"--data", dir.path(), "user", verb, uin});
+    ASSERT_TRUE(t.ReadUntil("Password: "));
+    t.Type("first\n");
+    EXPECT_TRUE(t.ReadUntil("Repeat password: ")) << t.seen;
+    t.Type("frist\n");
+    EXPECT_EQ(t.Wait(), 1) << verb;
+    EXPECT_NE(t.seen.find("the two passwords differ; nothing was changed"), std::string::npos) << t.seen;
+  }
+  EXPECT_FALSE(dir.Exists("Db/1001.ini"));
+  EXPECT_EQ(dir.ReadFile("Db/1000.ini"), "[Main]\nPass=old\n");
+}
+
+// A password file written on Windows ends its line with CR LF: the CR is no part of it.
+TEST(AdminUsers, PasswordFromStandardInputLosesItsLineEnd) {
+  DataDir dir;
+  dir.WriteIni(8);
+  EXPECT_EQ(Admin(dir, {"user", "add", "1000", "--password-stdin"}, "secret\r\n").code, 0);
+  EXPECT_EQ(dir.ReadFile("Db/1000.ini"), "[Main]\nPass=secret\n");
+  EXPECT_EQ(Admin(dir, {"user", "passwd", "1000", "--password-stdin"}, "other\r\nignored\n").code, 0);
+  EXPECT_EQ(dir.ReadFile("Db/1000.ini"), "[Main]\nPass=other\n");
+}
+
+// A delete that cannot remove one of the user's files removes none, or at least never the
+// user file, and says so.
+TEST(AdminUsers, DeleteThatCannotRemoveEveryFileKeepsTheUser) {
+  DataDir dir;
+  dir.WriteIni(8);
+  dir.WriteUser(1000, "[Main]\nPass=pw\n");
+  dir.WriteFile("olm/1000.olm", "x");
+  dir.WriteFile("Cookie/1000", "c");
+  // The cookie folder alone is read-only for the tool: checked before anything goes.
+  ::chmod(dir.path().c_str(), 0755);
+  for (const char* sub : {"Db", "olm"}) ::chmod((dir.path() + sub).c_str(), 0777);
+  ::chmod((dir.path() + "Cookie").c_str(), 0555);
+  std::string err;
+  EXPECT_EQ(RunAs({"--data", dir.path(), "user", "delete", "1000"}, err), 1);
+  ::chmod((dir.path() + "Cookie").c_str(), 0755);
+  EXPECT_NE(err.find("cannot remove " + dir.path() + "Cookie/1000"), std::string::npos) << err;
+  EXPECT_NE(err.find("(nothing was removed)"), std::string::npos) << err;
+  for (const char* f : {"Db/1000.ini", "olm/1000.olm", "Cookie/1000"}) EXPECT_TRUE(dir.Exists(f)) << f;
+  // A folder where the cookie file should be: found only when removing it.
+  ASSERT_TRUE(fs::remove(dir.path() + "Cookie/1000"));
+  fs::create_directory(dir.path() + "Cookie/1000");
+  AdminRun r = Admin(dir, {"user", "delete", "1000"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("cannot remove " + dir.path() + "Cookie/1000"), std::string::npos) << r.err;
+  EXPECT_TRUE(dir.Exists("Db/1000.ini"));
 }
 
 TEST(AdminLists, CreateChangeShowDelete) {

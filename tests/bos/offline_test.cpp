@@ -104,3 +104,23 @@ TEST_F(BosUnit, AuthorizationRequestWithALyingReasonLengthIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A channel-4 message (the layout of system and URL messages) to a user who is offline.
+TEST_F(BosUnit, ChannelFourMessageToAnOfflineUserIsStored) {
+  ClientInfo& a = Session(1000);
+  Bytes tlv = {0xE8, 0x03, 0x00, 0x00, 0x01, 0x00, 0x03, 0x00, 'H', 'i', 0x00};
+  WireWriter w;
+  w.be16(4).be16(6).be16(0).be32(1).zeros(8).be16(4).text8("2000").be16(5).be16(static_cast<uint16_t>(tlv.size()));
+  w.bytes(tlv.data(), tlv.size());
+  a.in.data = w.buffer();
+  a.in.length = static_cast<uint16_t>(a.in.data.size());
+  RouteMessage(a);
+  std::string rec = ReadFile("olm/2000.olm");
+  ASSERT_EQ(rec.size(), 56u);
+  EXPECT_EQ(rec.substr(30, 4), std::string("\xE8\x03\x00\x00", 4));
+  EXPECT_EQ(rec.substr(42, 5), std::string("\x03\x00Hi\0", 5));
+}
+
+}  // namespace

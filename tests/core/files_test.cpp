@@ -91,3 +91,16 @@ TEST(AtomicWrites, KeepModeAndApplySeveralEdits) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   std::filesystem::remove_all(tmpl);
 }
+
+TEST(AtomicWrites, ASecretOverAReadableFileBecomesPrivate) {
+  char tmpl[] = "/tmp/vorn-mode-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  std::string path = std::string(tmpl) + "/1000";
+  ASSERT_TRUE(plat::WriteFileAtomic(path, "old", 3, 0644));
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_TRUE(plat::WriteFileAtomic(path, "cookie", 6, 0600));
+  struct stat st{};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::filesystem::remove_all(tmpl);
+}

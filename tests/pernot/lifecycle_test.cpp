@@ -55,6 +55,19 @@ TEST_F(PernotTest, LoadReplacesIntervalsOfZeroOrBelow) {
     }
 }
 
+TEST_F(PernotTest, SettingsStoredAsAnotherTypeAreLeftForTheDefaults) {
+    // A byte (1) and a word (2) setting under our names, as another plug-in or an old
+    // version might leave them: their values are not numbers of ours.
+    host.settings["Pernot/iTimeOut"] = {1, 5000};
+    host.settings["Pernot/iDebugMsg"] = {2, 1};
+    Load();
+    EXPECT_EQ(TimerInterval(), 20000u);
+    EXPECT_TRUE(host.messageBoxes.empty());
+    Unload();
+    EXPECT_EQ(host.settings["Pernot/iTimeOut"].type, DBVT_DWORD);
+    EXPECT_EQ(host.settings["Pernot/iTimeOut"].value, 20000u);
+}
+
 TEST_F(PernotTest, DebugLoadShowsTwoBoxesAroundTimerStart) {
     host.StoreDword("iDebugMsg", 1);
     Load();
