@@ -243,7 +243,8 @@ def find_matches(data, start, end, window, max_len=257, min_len=3):
 
 
 class LzxEncoder:
-    def __init__(self, window_bits):
+    def __init__(self, window_bits, e8_size=0):
+        self.e8_size = e8_size
         self.window_bits = window_bits
         self.window = 1 << window_bits
         self.main_symbols = 256 + 8 * SLOTS_FOR[window_bits]
@@ -327,7 +328,12 @@ class LzxEncoder:
 
     def _emit_header(self):
         if self.first:
-            self.w.put(0, 1)  # no call translation
+            if self.e8_size:
+                self.w.put(1, 1)
+                self.w.put(self.e8_size >> 16, 16)
+                self.w.put(self.e8_size & 0xFFFF, 16)
+            else:
+                self.w.put(0, 1)  # no call translation
             self.first = False
 
     def block(self, data, start, end, kind, frame_end_cb):
@@ -417,9 +423,32 @@ class LzxEncoder:
         return self.frames
 
 
-def lzx_cab(data, window_bits, plan):
+def e8_encode(data, size):
+    """Call translation: the operand of each E8 byte (outside a frame's last 10 bytes)
+    becomes an absolute position, as the decoder expects it."""
+    out = bytearray(data)
+    for start in range(0, len(out), FRAME):
+        end = min(len(out), start + FRAME)
+        if end - start <= 10:
+            continue
+        i = start
+        while i < end - 10:
+            if out[i] != 0xE8:
+                i += 1
+                continue
+            rel = struct.unpack("<i", out[i + 1:i + 5])[0]
+            if -i <= rel < size:
+                value = rel + i if rel < size - i else rel - size
+                out[i + 1:i + 5] = struct.pack("<i", value)
+            i += 5
+    return bytes(out)
+
+
+def lzx_cab(data, window_bits, plan, e8_size=0):
     """plan: list of (kind, size) blocks covering data."""
-    enc = LzxEncoder(window_bits)
+    enc = LzxEncoder(window_bits, e8_size)
+    if e8_size:
+        data = e8_encode(data, e8_size)
     at = 0
     for kind, size in plan:
         enc.block(data, at, at + size, kind, None)
@@ -634,6 +663,15 @@ def main():
         "odd-sized uncompressed blocks (with their pad byte) between coded ones")
     put("lzx-text-w21.cab", text, lzx_cab(text, 21, [("verbatim", 100000), ("aligned", 50000)]),
         3 | (21 << 8), "ok", "text; code lengths coded against the previous block's")
+    # Calls (E8 and a small operand) all over, and in the last bytes of frames where
+    # they must stay as they are.
+    calls = bytearray(mixed[:100000])
+    rnd = random.Random(7)
+    for at in list(range(100, len(calls) - 8, 997)) + [FRAME * k - d for k in (1, 2, 3) for d in (11, 9, 8, 7)]:
+        calls[at:at + 5] = b"\xe8" + struct.pack("<i", rnd.randint(-3000, 3000))
+    calls = bytes(calls)
+    put("lzx-e8-w16.cab", calls, lzx_cab(calls, 16, [("verbatim", 60000), ("raw", 40000)], e8_size=12000000),
+        3 | (16 << 8), "ok", "call translation, with calls in the untranslated last bytes of frames")
     blocks = lzx_cab(mixed[:40000], 15, [("verbatim", 40000)])
     cut = [(blocks[0][0][:len(blocks[0][0]) // 2], blocks[0][1]), blocks[1]]
     put("bad-lzx-cut.cab", mixed[:40000], cut, 3 | (15 << 8), "refused", "a frame cut in half")
