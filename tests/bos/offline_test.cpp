@@ -123,4 +123,39 @@ TEST_F(BosUnit, ChannelFourMessageToAnOfflineUserIsStored) {
   EXPECT_EQ(rec.substr(42, 5), std::string("\x03\x00Hi\0", 5));
 }
 
+// Through a broadcast list the stored text gets the sender's relay text in front, unless the
+// two would not fit one frame: the text is kept whole and the relay text is left out.
+TEST_F(BosUnit, ALongListMessageIsStoredWholeWithoutItsRelayText) {
+  WriteFile("Db/1000.ini", "[Main]\nNick=Ann\n");
+  WriteFile("Db/300.ini", "[List]\n0=2000\n1=-\n");
+  ClearSendLists();
+  AddSendList(300);
+  ClientInfo& a = Session(1000);
+  Cfg.isSendChat = true;  // list messages come from the list, with the sender's relay text
+  for (size_t size : {size_t{5}, size_t{65470}}) {
+    std::string text(size, 'x');
+    Bytes tlv = {5, 1, 0, 1, 1, 1, 1};
+    WireWriter frag;
+    frag.be16(static_cast<uint16_t>(text.size() + 4)).be16(0).be16(0).bytes(text);
+    tlv.insert(tlv.end(), frag.buffer().begin(), frag.buffer().end());
+    WireWriter w;
+    w.be16(4).be16(6).be16(0).be32(1).zeros(8).be16(1).text8("300").be16(2).be16(static_cast<uint16_t>(tlv.size()));
+    w.bytes(tlv.data(), tlv.size());
+    a.in.data = w.buffer();
+    a.in.length = static_cast<uint16_t>(a.in.data.size());
+    RouteMessage(a);
+  }
+  Cfg.isSendChat = false;
+  ClearSendLists();
+  std::string olm = ReadFile("olm/2000.olm");
+  ASSERT_GT(olm.size(), 6u);
+  const size_t first = 6 + (static_cast<uint8_t>(olm[4]) << 8 | static_cast<uint8_t>(olm[5]));
+  EXPECT_EQ(olm.substr(44, 19), "Message from %1000%");
+  ASSERT_EQ(olm.size(), first + 65470 + 54);
+  const std::string second = olm.substr(first);
+  EXPECT_EQ(second.substr(0, 6), std::string("\x2A\x02\x00\x00\xFF\xEE", 6));  // 65470 + 48 bytes follow
+  EXPECT_EQ(second.substr(42, 2), std::string("\xBF\xFF", 2));              // the text's length with its NUL
+  EXPECT_EQ(second.substr(44, 3), "xxx");
+}
+
 }  // namespace
