@@ -309,4 +309,35 @@ TEST_F(ClientReplay, Md5LoginKeysAreFreshAndAWrongDigestIsRefused) {
   EXPECT_EQ(ParseTlvs(roasted->data, 0)[6].size(), 256u);
 }
 
+// A digest is only ever checked against a fresh key and a stored password: a login without
+// a key request, or for a user without a password, made with the empty text in their place,
+// is refused and leaves no cookie.
+TEST_F(ClientReplay, Md5LoginNeedsAKeyAndAStoredPassword) {
+  dir.WriteUser(10005, "[Main]\nNick=nopass\n");
+  auto login = [&](OscarClient& c, const std::string& uin, const std::string& key, const std::string& pw) {
+    Md5Digest d = Md5(key + pw + "AOL Instant Messenger (SM)");
+    c.SendSnac(0x0017, 0x0002, 2, Cat({Be16(1), Be16(static_cast<uint16_t>(uin.size())), Text(uin), Be16(0x25),
+                                       Be16(16), Bytes(d.begin(), d.end())}));
+    auto reply = c.ReadFrame();
+    return reply ? ParseTlvs(reply->data, 10) : std::map<uint16_t, Bytes>{};
+  };
+  OscarClient noKey;
+  ASSERT_TRUE(noKey.Connect(dir.authPort));
+  ASSERT_TRUE(noKey.ReadFrame());
+  auto tlvs = login(noKey, "10001", "", "pw10001");
+  EXPECT_EQ(tlvs.count(6), 0u);
+  EXPECT_EQ(tlvs[8], (Bytes{0x00, 0x05}));
+  OscarClient noPass;
+  ASSERT_TRUE(noPass.Connect(dir.authPort));
+  ASSERT_TRUE(noPass.ReadFrame());
+  noPass.SendSnac(0x0017, 0x0006, 1, Cat({Be16(1), Be16(5), Text("10005")}));
+  auto key = noPass.ReadFrame();
+  ASSERT_TRUE(key && key->data.size() == 22);
+  tlvs = login(noPass, "10005", std::string(key->data.begin() + 12, key->data.end()), "");
+  EXPECT_EQ(tlvs.count(6), 0u);
+  EXPECT_EQ(tlvs[8], (Bytes{0x00, 0x05}));
+  EXPECT_EQ(dir.ReadFile("Cookie/10001"), "");
+  EXPECT_EQ(dir.ReadFile("Cookie/10005"), "");
+}
+
 }  // namespace
