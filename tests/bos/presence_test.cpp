@@ -221,4 +221,26 @@ TEST_F(BosUnit, AContactListStopsAtMaxContactsWithOneLogLinePerUpload) {
   Cfg.MaxContacts = 1000;
 }
 
+// What vorn.ini says is what the servers use: 0 contacts means no limit, and the login
+// time-out counts seconds; values that make no sense fall back to the defaults.
+TEST_F(BosUnit, BoundsComeFromTheIniFileAsWritten) {
+  struct Case {
+    const char* ini;
+    uint32_t contacts, loginTimeout;
+  } cases[] = {
+      {"[Main]\nMaxContacts=0\nLoginTimeout=5\n", 0, 5},
+      {"[Main]\nMaxContacts=7\nLoginTimeout=0\n", 7, 60},
+      {"[Main]\nMaxContacts=-1\nLoginTimeout=-3\n", 1000, 60},
+      {"[Main]\n", 1000, 60},
+  };
+  for (const Case& t : cases) {
+    WriteFile("vorn.ini", t.ini);
+    LoadBounds();
+    EXPECT_EQ(Cfg.MaxContacts, t.contacts) << t.ini;
+    EXPECT_EQ(Cfg.LoginTimeout, t.loginTimeout) << t.ini;
+  }
+  Cfg.MaxContacts = 1000;
+  Cfg.LoginTimeout = 60;
+}
+
 }  // namespace
