@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -20,7 +22,32 @@ namespace vt {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+bool BindsOnLoopback(uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  ::close(s);
+  return ok;
+}
+
+}  // namespace
+
+// A port below the range the system hands out to outgoing connections: a port from that
+// range, free when asked for, can become the local end of another test's client socket
+// before the server binds it. Where that range starts too low, the system picks.
 uint16_t FreePort() {
+  static std::mt19937 pick(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+  int low = 32768;
+  std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low;
+  for (int i = 0; low > 12000 && i < 500; ++i) {
+    uint16_t port = static_cast<uint16_t>(10000 + pick() % static_cast<unsigned>(low - 10000));
+    if (BindsOnLoopback(port)) return port;
+  }
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
@@ -92,6 +119,10 @@ ServerProcess::~ServerProcess() {
   if (pid_ > 0) Stop(3000);
 }
 
+// Connects, then ends the connection the way a client does: its sending side first, the
+// socket itself once the server has closed. Closing at once would reset the connection
+// whenever the server's hello had already arrived unread, and the server would log that
+// as an error (which tests look for).
 static bool PortAccepts(uint16_t port) {
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
@@ -99,6 +130,17 @@ static bool PortAccepts(uint16_t port) {
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  if (ok) {
+    ::shutdown(s, SHUT_WR);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char buf[512];
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      pollfd p{s, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      if (::recv(s, buf, sizeof buf, 0) <= 0) break;
+    }
+  }
   ::close(s);
   return ok;
 }
