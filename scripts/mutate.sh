@@ -11,6 +11,8 @@
 #   -B DIR        build folder (default: build, configured as Release)
 #   --all-tests   run every test executable of the module list's "tests" lines
 #                 without their filters
+#   --suite       rebuild everything and run the whole CTest suite for each fault
+#                 (slow: several minutes a fault)
 #
 # Faults live in tests/mutants/MODULE.txt. A file starts with lines
 #   targets <build targets to rebuild>
@@ -34,6 +36,7 @@ all=0
 check=0
 list=0
 unfiltered=0
+suite=0
 args=()
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -42,7 +45,8 @@ while [[ $# -gt 0 ]]; do
     --check) check=1; shift ;;
     --list) list=1; shift ;;
     --all-tests) unfiltered=1; shift ;;
-    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --suite) suite=1; shift ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "mutate.sh: unknown option $1" >&2; exit 2 ;;
     *) args+=("$1"); shift ;;
   esac
@@ -149,6 +153,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/mutate-XXXXXX")
 # a run) on stdout. Returns 0 when every test passed.
 run_tests() {
   local spec exe filter out rc failed=0
+  if [[ $suite == 1 ]]; then
+    out=$work/out.txt
+    ctest --test-dir "$build" -j2 --timeout 300 >"$out" 2>&1 && return 0
+    sed -n '/tests FAILED:/,$p' "$out" | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*/\1/p'
+    return 1
+  fi
   for spec in "${tests[@]}"; do
     exe=${spec%% *}
     filter=""
@@ -176,6 +186,7 @@ survivors=()
 built=""
 for m in "${modules[@]}"; do
   parse "$m"
+  [[ $suite == 1 ]] && targets=all
   built+=" $targets"
   echo "== $m: building the clean source"
   if ! cmake --build "$build" --target $targets >"$work/build.txt" 2>&1; then
