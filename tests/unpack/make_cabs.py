@@ -667,7 +667,8 @@ def main():
     # they must stay as they are.
     calls = bytearray(mixed[:100000])
     rnd = random.Random(7)
-    for at in list(range(100, len(calls) - 8, 997)) + [FRAME * k - d for k in (1, 2, 3) for d in (11, 9, 8, 7)]:
+    # One call per frame end, 9, 8 and 7 bytes before it: inside the last ten bytes.
+    for at in list(range(100, len(calls) - 8, 997)) + [FRAME - 9, 2 * FRAME - 8, 3 * FRAME - 7]:
         calls[at:at + 5] = b"\xe8" + struct.pack("<i", rnd.randint(-3000, 3000))
     calls = bytes(calls)
     put("lzx-e8-w16.cab", calls, lzx_cab(calls, 16, [("verbatim", 60000), ("raw", 40000)], e8_size=12000000),
@@ -685,9 +686,12 @@ def main():
     early = enc.raw_symbols([("selector", 4), ("len3", 0)])
     put("bad-quantum-before-start.cab", b"\0\0\0", [(early, 3)], quantum_type(12), "refused",
         "a match before the folder's first byte")
-    lit = quantum_cab_blocks(noise, 12)  # random bytes: literals only
-    put("bad-quantum-cut.cab", noise, [(lit[0][0][:len(lit[0][0]) - 40], FRAME)], quantum_type(12),
-        "refused", "a block missing its last 40 bytes", files=[("data.bin", FRAME)])
+    # Random bytes (literals only) in a folder's last, short block, where a match may run
+    # past the end: only the count of bytes read past the block tells it was cut.
+    lit = quantum_cab_blocks(noise, 12)
+    for cut in (12, 16, 24, 40):
+        put("bad-quantum-cut-%d.cab" % cut, noise, [(lit[0][0][:len(lit[0][0]) - cut], len(noise))], quantum_type(12),
+            "refused", "a block missing its last %d bytes" % cut)
 
     with open(os.path.join(out, "made.tsv"), "w") as f:
         f.write("cab\texpect\tsize\tsha256\tnote\n")
