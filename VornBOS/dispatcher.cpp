@@ -66,8 +66,7 @@ void RouteByChannel(ClientInfo& c) {
   if (c.in.length < 20) return;
   uint8_t channel = c.in.data[19];
   if (channel == 1 || channel == 4) {
-    RouteMessage(c);
-    AckIfRequested(c);
+    if (RouteMessage(c)) AckIfRequested(c);
   }
   else if (channel == 2)
     RelayAdvancedMessage(c);
@@ -111,8 +110,8 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x13, 0x08}, SsiAddItems},
       {{0x13, 0x09}, SsiUpdateItems},
       {{0x13, 0x0A}, SsiDeleteItems},
-      {{0x13, 0x11}, SsiEditBracket},
-      {{0x13, 0x12}, SsiEditBracket},
+      {{0x13, 0x11}, SsiEditStart},
+      {{0x13, 0x12}, SsiEditEnd},
       {{0x13, 0x14}, SsiFutureAuthGrant},
       {{0x13, 0x18}, ForwardAuthRequest},
       {{0x13, 0x1A}, SsiAuthReply},

@@ -12,6 +12,7 @@ std::string OlmFilePath(uint32_t uin);
 
 void StoreOfflineMessage(ClientInfo& sender, const IcbmMessage& msg, uint32_t recipientUin, uint32_t from);
 void ForwardAuthRequest(ClientInfo& c);
-void ForwardAuthReply(ClientInfo& c);
+// 13/1A: the requester gets 13/1B (now, or from its offline store). False for a bad SNAC.
+bool ForwardAuthReply(ClientInfo& c);
 void SendOfflineMessages(const MetaRequest& req);
 void DeleteOfflineMessages(ClientInfo& c);
