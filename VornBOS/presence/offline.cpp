@@ -55,6 +55,7 @@ bool AppendOlm(ClientInfo& from, uint32_t recipient, const std::vector<uint8_t>&
                static_cast<unsigned long long>(Cfg.OLMMaxBytes));
       return false;
     case plat::AppendResult::ShortWrite:
+    case plat::AppendResult::FlushFailed:
       WriteLog("OLM write failed to %d. Record removed", 11, a, from.UIN, recipient);
       return false;
   }
