@@ -220,9 +220,8 @@ std::optional<SsiList> ParseSsiText(std::string_view text) {
 }
 
 SsiRead ReadSsi(uint32_t uin, SsiList& out) {
-  std::string path = SsiFilePath(uin);
-  if (!plat::FileExists(path)) return SsiRead::Absent;
-  auto bytes = plat::ReadFileBytes(path, kMaxFileSize + 1);
+  plat::FileRead bytes = plat::ReadFileBytes(SsiFilePath(uin), kMaxFileSize + 1);
+  if (bytes.absent()) return SsiRead::Absent;
   if (!bytes || bytes->size() > kMaxFileSize) return SsiRead::Error;
   auto list = ParseSsiText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
   if (!list) return SsiRead::Error;

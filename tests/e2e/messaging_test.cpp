@@ -265,14 +265,15 @@ TEST_F(Messaging, AuthorizationRepliesReachTheTarget) {
   OscarClient a, b;
   Login(a, 1000);
   Login(b, 1001);
+  // Both as 13/1B: the replier's number, the flag, the reason.
   b.SendSnac(0x0013, 0x001A, 1, Cat({Bytes{4}, Text("1000"), Bytes{1}, Be16(0), Be16(0)}));
-  auto granted = a.WaitSnac(0x0013, 0x001C);
+  auto granted = a.WaitSnac(0x0013, 0x001B);
   ASSERT_TRUE(granted);
-  EXPECT_EQ(granted->data.size(), 10u + 8 + 1 + 4);
+  EXPECT_EQ(Bytes(granted->data.begin() + 10, granted->data.end()), Cat({Bytes{4}, Text("1001"), Bytes{1}, Be16(0)}));
   b.SendSnac(0x0013, 0x001A, 1, Cat({Bytes{4}, Text("1000"), Bytes{0}, Be16(2), Text("no"), Be16(0)}));
   auto declined = a.WaitSnac(0x0013, 0x001B);
   ASSERT_TRUE(declined);
-  EXPECT_EQ(Bytes(declined->data.end() - 7, declined->data.end()), Cat({Bytes{0}, Be16(2), Text("no"), Be16(0)}));
+  EXPECT_EQ(Bytes(declined->data.begin() + 10, declined->data.end()), Cat({Bytes{4}, Text("1001"), Bytes{0}, Be16(2), Text("no")}));
 }
 
 class BroadcastLists : public Messaging {
