@@ -131,13 +131,14 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
     WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, c.addr.c_str(), c.UIN, family, subtype);
 }
 
-enum class CommandKind { None, Message, Status, OnlineList };
+enum class CommandKind { None, Message, Status, OnlineList, EndSession };
 
 // Command frames are known by their whole 16-bit family and subtype.
 CommandKind CommandKindOf(uint16_t family, uint16_t subtype) {
   if (family == 0x0004 && subtype == 0x0006) return CommandKind::Message;
   if (family == 0x0001 && subtype == 0x000E) return CommandKind::Status;
   if (family == 0x0001 && subtype == 0x0080) return CommandKind::OnlineList;
+  if (family == 0x0001 && subtype == 0x0082) return CommandKind::EndSession;
   return CommandKind::None;
 }
 
@@ -175,7 +176,10 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
     r.seek(6);  // the queried number stands in the request id
     uint32_t uin = r.le32();
     if (r.ok()) {
-      SendStatusReply(c, uin);
+      if (kind == CommandKind::EndSession)
+        EndUserSessions(c, uin);
+      else
+        SendStatusReply(c, uin);
       return true;
     }
   }
