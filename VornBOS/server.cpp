@@ -8,6 +8,8 @@
 
 #include "VornBOS/dispatcher.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
+#include "VornBOS/ssi/writer.h"
 #include "VornBOS/tables.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -187,6 +189,7 @@ void HandleSocketEvent(const plat::Message& m) {
 
 void StopServer() {
   plat::ServiceState = plat::SERVICE_STOPPED;
+  FlushAllOwnerLists();  // stored lists with edits not yet on the disk
   ClearServerTables();
   WriteLog("VornBOS - stopped", 11, "", 0);
   EventWindow->PostQuit();
@@ -270,6 +273,8 @@ void HandleWindowMessage(const plat::Message& m) {
     Guarded("Exception in login check", 0, "Uknown error. Socket=%d", s, &found, nullptr, [&] { OnLoginCheck(s); });
   } else if (m.msg == WM_SERVICE_CONTROL) {
     HandleControl(static_cast<int>(m.wParam));
+  } else if (m.msg == WM_SSI_WRITTEN) {
+    SsiWriteDone(static_cast<uint32_t>(m.wParam), m.lParam != 0);
   }
 }
 

@@ -33,17 +33,6 @@ bool Names(const SsiList& list, uint32_t uin) {
   return std::any_of(list.items.begin(), list.items.end(), [uin](const SsiItem& it) { return SsiBuddyUin(it) == uin; });
 }
 
-// Every number the owner may watch through its list: named by a buddy item and authorized.
-std::vector<uint32_t> Watched(const SsiList& list, uint32_t owner) {
-  std::vector<uint32_t> out;
-  for (const SsiItem& it : list.items)
-    if (uint32_t u = SsiBuddyUin(it)) out.push_back(u);
-  std::sort(out.begin(), out.end());
-  out.erase(std::unique(out.begin(), out.end()), out.end());
-  out.erase(std::remove_if(out.begin(), out.end(), [&](uint32_t u) { return !MayWatch(list, owner, u); }), out.end());
-  return out;
-}
-
 // The watches of the numbers an edit touched follow the list: a number stays watched while
 // any buddy item names it.
 void FollowTouched(ClientInfo& c, const SsiList& list, const std::vector<uint32_t>& touched) {
@@ -131,9 +120,11 @@ struct EditRun {
   }
 };
 
-// An add, update or delete request: the edits are made in memory and written at once, or at
-// the end of the open 13/11 ... 13/12 bracket. When the write fails the list goes back to what
-// it was and the client is told that nothing was stored.
+// An add, update or delete request: the edits are made in memory and written off the event
+// loop, at once or at the end of the open 13/11 ... 13/12 bracket. Outside a bracket the
+// acknowledgement waits for the write; when the write fails the list goes back to the file's
+// content and the client is told that nothing was stored. Inside a bracket every edit is
+// acknowledged at once (clients wait for each before the next) and written at its end.
 void Edit(ClientInfo& c, Op op) {
   std::vector<SsiItem> items = RequestItems(c);
   std::vector<uint16_t> status;
@@ -143,9 +134,6 @@ void Edit(ClientInfo& c, Op op) {
     QueueFrame(c, 2, SsiEditAck(RequestId(c), status));
     return;
   }
-  bool bracket = o.bracket > 0;
-  SsiList saved;
-  if (!bracket) saved = o.list;
   SsiPrivacy before = o.privacy;
   EditRun run(c, o);
   bool changed = false;
@@ -158,20 +146,15 @@ void Edit(ClientInfo& c, Op op) {
     o.list.time = NewTime(o.list.time);
     o.dirty = true;
     RecountOwner(o);
-    if (!bracket && !FlushOwner(c.UIN, o)) {
-      o.list = std::move(saved);
-      o.dirty = false;
-      RecountOwner(o);
-      for (uint16_t& s : status)
-        if (s == kSsiOk) s = kSsiNotStored;
-      changed = false;
-    }
+    FollowTouched(c, o.list, run.touched);
+    for (uint32_t uin : run.added) TellAdded(c, uin);
+    RefreshPresence(c, before);
   }
-  QueueFrame(c, 2, SsiEditAck(RequestId(c), status));
-  if (!changed) return;
-  FollowTouched(c, o.list, run.touched);
-  for (uint32_t uin : run.added) TellAdded(c, uin);
-  RefreshPresence(c, before);
+  if (o.bracket > 0) {
+    QueueFrame(c, 2, SsiEditAck(RequestId(c), status));
+    return;
+  }
+  AckEdit(c, o, RequestId(c), status, changed);
 }
 
 // Serves the list, or logs why it cannot: a list that could not be read is never sent shorter.
@@ -216,7 +199,7 @@ SsiOwner* RecordAuthorization(uint32_t owner, uint32_t granter, std::vector<SsiI
     apply(o.list);
     o.dirty = true;
     RecountOwner(o);
-    if (o.bracket == 0) FlushOwner(owner, o);
+    if (o.bracket == 0) ScheduleWrite(owner, o);
     return &o;
   }
   SsiList list;
@@ -264,7 +247,7 @@ void SsiActivate(ClientInfo& c) {
   SsiOwner& o = OwnerList(c.UIN);
   if (o.failed) return;
   c.ssiActive = true;
-  SetStoredWatches(c, Watched(o.list, c.UIN));
+  SetStoredWatches(c, SsiWatched(o.list, c.UIN));
 }
 
 void SsiAddItems(ClientInfo& c) { Edit(c, Op::Add); }
@@ -276,7 +259,7 @@ void SsiEditStart(ClientInfo& c) { OwnerList(c.UIN).bracket = 1; }
 void SsiEditEnd(ClientInfo& c) {
   SsiOwner& o = OwnerList(c.UIN);
   o.bracket = 0;
-  FlushOwner(c.UIN, o);
+  ScheduleWrite(c.UIN, o);
 }
 
 void SsiFutureAuthGrant(ClientInfo& c) {

@@ -1,9 +1,13 @@
 #include "VornBOS/ssi/owner.h"
 
 #include <algorithm>
+#include <ctime>
 #include <unordered_map>
 
+#include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/frames.h"
+#include "VornBOS/ssi/writer.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
 #include "server-core/userdb.h"
@@ -77,7 +81,108 @@ void RecountOwner(SsiOwner& o) {
   o.privacy = BuildPrivacy(o.list);
 }
 
+namespace {
+
+void Release(uint32_t uin, std::vector<SsiHeldAck>& acks) {
+  ClientInfo* c = FindUser(uin);
+  for (const SsiHeldAck& a : acks)
+    if (c && c->created == a.session && c->ClnSocket >= 0) QueueFrame(*c, 2, SsiEditAck(a.reqId, a.status));
+  acks.clear();
+}
+
+void StartWrite(uint32_t uin, SsiOwner& o) {
+  o.writing = true;
+  o.dirty = false;
+  o.inflight = std::move(o.held);
+  o.held.clear();
+  WriteListLater(uin, SsiFilePath(uin), RenderSsiText(uin, o.list));
+}
+
+}  // namespace
+
+void ScheduleWrite(uint32_t uin, SsiOwner& o) {
+  if (o.writing || o.failed || o.discard) return;
+  if (!o.dirty) return Release(uin, o.held);
+  StartWrite(uin, o);
+}
+
+void AckEdit(ClientInfo& c, SsiOwner& o, const uint8_t reqId[4], const std::vector<uint16_t>& status, bool changed) {
+  if (!changed && !o.writing && o.held.empty()) {
+    QueueFrame(c, 2, SsiEditAck(reqId, status));
+    return;
+  }
+  SsiHeldAck a;
+  a.session = c.created;
+  std::copy(reqId, reqId + 4, a.reqId);
+  a.status = status;
+  o.held.push_back(std::move(a));
+  ScheduleWrite(c.UIN, o);
+}
+
+void SsiWriteDone(uint32_t uin, bool ok) {
+  auto it = owners.find(uin);
+  if (it == owners.end()) return;
+  SsiOwner& o = it->second;
+  o.writing = false;
+  std::vector<SsiHeldAck> acks = std::move(o.inflight);
+  o.inflight.clear();
+  if (ok) {
+    o.stored = true;
+  } else {
+    WriteLog("Cannot write contact list file", 11, "", uin);
+    // Back to what the file holds: no change that is not on the disk stays, and none is
+    // acknowledged as done.
+    SsiPrivacy before = o.privacy;
+    SsiList disk;
+    switch (ReadSsi(uin, disk)) {
+      case SsiRead::Ok:
+        o.list = std::move(disk);
+        break;
+      case SsiRead::Absent:
+        o.list = SsiList{};
+        o.list.time = static_cast<uint32_t>(std::time(nullptr));
+        break;
+      case SsiRead::Error:
+        o.list = SsiList{};
+        o.failed = true;
+        break;
+    }
+    o.dirty = false;
+    RecountOwner(o);
+    for (auto& a : o.held) acks.push_back(std::move(a));
+    o.held.clear();
+    for (auto& a : acks)
+      for (uint16_t& s : a.status)
+        if (s == kSsiOk) s = kSsiNotStored;
+    if (ClientInfo* c = FindUser(uin)) {
+      if (c->ssiActive) SetStoredWatches(*c, SsiWatched(o.list, uin));
+      RefreshPresence(*c, before);
+    }
+  }
+  Release(uin, acks);
+  if (o.leaving && !FindUser(uin)) {
+    if (o.dirty && !o.failed && !o.discard) return StartWrite(uin, o);
+    owners.erase(it);
+    return;
+  }
+  o.leaving = false;
+  ScheduleWrite(uin, o);
+}
+
+void FlushAllOwnerLists() {
+  DrainListWrites();
+  for (auto& [uin, o] : owners) {
+    o.writing = false;
+    FlushOwner(uin, o);
+  }
+}
+
 SsiOwner& OwnerList(uint32_t uin) {
+  static bool hooked = false;
+  if (!hooked) {
+    hooked = true;
+    SetListWrittenCallback(SsiWriteDone);
+  }
   SsiOwner& o = owners[uin];
   if (!o.loaded) Load(uin, o);
   return o;
@@ -105,11 +210,29 @@ void SsiSessionEnded(ClientInfo& c) {
   if (other && other != &c) return;  // a newer session of the same user keeps the list
   auto it = owners.find(c.UIN);
   if (it == owners.end()) return;
-  FlushOwner(c.UIN, it->second);
+  SsiOwner& o = it->second;
+  o.bracket = 0;
+  if (o.dirty && !o.writing) ScheduleWrite(c.UIN, o);
+  if (o.writing) {
+    o.leaving = true;  // forgotten once the write is done
+    return;
+  }
   owners.erase(it);
 }
 
-void DiscardOwnerList(uint32_t uin) { owners.erase(uin); }
+void DiscardOwnerList(uint32_t uin) {
+  owners.erase(uin);
+  DrainListWrites();  // a write in flight lands before the files are removed
+}
+
+std::vector<uint32_t> SsiWatched(const SsiList& list, uint32_t owner) {
+  std::vector<uint32_t> out;
+  for (const SsiItem& it : list.items)
+    if (uint32_t u = SsiBuddyUin(it)) out.push_back(u);
+  SortUnique(out);
+  out.erase(std::remove_if(out.begin(), out.end(), [&](uint32_t u) { return !MayWatch(list, owner, u); }), out.end());
+  return out;
+}
 
 SsiPrivacy PrivacyOf(uint32_t uin) {
   if (SsiOwner* o = LoadedOwnerList(uin)) return o->privacy;

@@ -16,8 +16,18 @@ struct SsiPrivacy {
   std::vector<uint32_t> permit, deny, ignore, buddies;
 };
 
+// An edit acknowledgement (13/0E) held until the write that makes it true is on the disk.
+struct SsiHeldAck {
+  uint64_t session = 0;  // ClientInfo::created of the session that asked
+  uint8_t reqId[4] = {};
+  std::vector<uint16_t> status;
+};
+
 struct SsiOwner {
   SsiList list;
+  bool writing = false;  // a write is in flight
+  bool leaving = false;  // the owner's last session ended while a write was in flight
+  std::vector<SsiHeldAck> held, inflight;  // waiting for the next write, for the one in flight
   bool loaded = false;
   bool failed = false;   // the file could not be read or parsed: not served, never written
   bool stored = false;   // a file exists (or was written) for this list
@@ -35,8 +45,17 @@ SsiOwner& OwnerList(uint32_t uin);
 SsiOwner* LoadedOwnerList(uint32_t uin);
 // Recomputes bytes and privacy after a change.
 void RecountOwner(SsiOwner& o);
-// Writes a dirty list; false when the write failed (the list stays dirty).
+// Writes a dirty list now, on this thread; false when the write failed (the list stays dirty).
 bool FlushOwner(uint32_t uin, SsiOwner& o);
+// Has a dirty list written off the event loop; held acknowledgements go out when it is done.
+void ScheduleWrite(uint32_t uin, SsiOwner& o);
+// Sends an acknowledgement now, or holds it behind the write in flight or about to start.
+void AckEdit(ClientInfo& c, SsiOwner& o, const uint8_t reqId[4], const std::vector<uint16_t>& status, bool changed);
+// A write finished: acknowledgements go out; after a failure the list goes back to the file's
+// content and every change not on the disk is answered "not stored".
+void SsiWriteDone(uint32_t uin, bool ok);
+// Server stop: every list not yet on the disk is written.
+void FlushAllOwnerLists();
 // The session ends: when it was the owner's last one, the list is written if dirty and forgotten.
 void SsiSessionEnded(ClientInfo& c);
 // The user is being deleted: the list is forgotten without being written.
@@ -45,6 +64,9 @@ void DiscardOwnerList(uint32_t uin);
 SsiPrivacy BuildPrivacy(const SsiList& list);
 // The privacy of any user: from memory when signed on, else read from the file.
 SsiPrivacy PrivacyOf(uint32_t uin);
+
+// Every number the owner may watch through its list: named by a buddy item and authorized.
+std::vector<uint32_t> SsiWatched(const SsiList& list, uint32_t owner);
 
 // Whether viewer may see the presence of owner whose status is status (4 bytes as sent).
 bool MaySee(const SsiPrivacy& p, const uint8_t status[4], uint32_t owner, uint32_t viewer);

@@ -291,7 +291,8 @@ Bytes Ack(std::initializer_list<uint16_t> status) {
   return out;
 }
 
-// Sends one request of the family through the dispatcher; the first frame queued in reply.
+// Sends one request of the family through the dispatcher; the first frame of the family queued
+// in reply (presence notices may come first).
 Bytes Ask(ClientInfo& c, uint16_t subtype, const Bytes& body) {
   Bytes snac = Snac(0x13, subtype, body);
   c.in.head[1] = 2;
@@ -299,7 +300,9 @@ Bytes Ask(ClientInfo& c, uint16_t subtype, const Bytes& body) {
   c.in.length = static_cast<uint16_t>(snac.size());
   size_t before = c.sendQueue.size();
   ReadFLAP(c);
-  return c.sendQueue.size() > before ? Data(c.sendQueue[before]) : Bytes{};
+  for (size_t i = before; i < c.sendQueue.size(); ++i)
+    if (c.sendQueue[i].data[7] == 0x13) return Data(c.sendQueue[i]);
+  return Bytes{};
 }
 
 TEST_F(BosUnit, EditsAnswerTheDocumentedStatusWords) {
