@@ -11,9 +11,10 @@
 
 namespace {
 
-// A list within the budget renders as at most about three text bytes per item byte plus the
-// keys of each item: anything larger is not a list this server wrote.
-constexpr size_t kMaxFileSize = 4 * kSsiListBudget;
+// A list within the budget renders as at most three text bytes per item byte (hex, %XX) plus
+// about 60 bytes of keys per item of at least 10 bytes: under 2.5 MiB. Anything larger is not a
+// list this server wrote.
+constexpr size_t kMaxFileSize = 16 * kSsiListBudget;
 constexpr char kHex[] = "0123456789abcdef";
 
 // Names keep printable characters; anything else (and '%') becomes %XX.
