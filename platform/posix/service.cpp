@@ -60,8 +60,7 @@ int RunForeground(const ServiceDefinition& def) {
     } else if (sig == SIGUSR2) {
       def.onControl(SERVICE_CONTROL_CONTINUE);
     } else if (sig == SIGHUP) {
-      def.onControl(SERVICE_CONTROL_PAUSE);
-      def.onControl(SERVICE_CONTROL_CONTINUE);
+      def.onControl(SERVICE_CONTROL_PARAMCHANGE);
     }
   }
   server.join();
