@@ -7,8 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "tests/support/oscar_client.h"
 #include "tests/support/server_process.h"
@@ -114,6 +122,65 @@ TEST(AuthReload, SighupRereadsTheBosAddressAndKeepsTheListeningPort) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(ParseTlvs(reply->data, 0)[5], Text("127.0.0.9:6000"));
   EXPECT_EQ(auth.Stop(), 0);
+}
+
+// The exposure score "systemd-analyze security" gives a unit file, or -1 when it cannot tell.
+double ExposureOf(const std::string& unit) {
+  std::string cmd = "systemd-analyze security --offline=true '" + unit + "' 2>/dev/null | grep 'Overall exposure'";
+  std::FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char line[512] = {};
+  std::string text = std::fgets(line, sizeof line, p) ? line : "";
+  ::pclose(p);
+  size_t colon = text.rfind(": ");
+  return colon == std::string::npos ? -1 : std::atof(text.c_str() + colon + 2);
+}
+
+std::string SourceFile(const std::string& relative) {
+  std::ifstream in(std::string(VORN_SOURCE_DIR) + "/" + relative);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// "setup" writes a unit that runs the server as the owner of its data folder, confined as the
+// packaged units are; both score at most 2.0 ("OK") in systemd-analyze security.
+TEST(ServiceSetup, UnitRunsAsTheDataFolderOwnerWithThePackagedHardening) {
+  for (const char* program : {"VornAuth", "VornBOS"}) {
+    DataDir dir;
+    dir.WriteIni(8);
+    std::string owner = ::getpwuid(::geteuid())->pw_name;
+    if (::geteuid() == 0 && ::chown(dir.path().c_str(), 65534, 65534) == 0) owner = ::getpwuid(65534)->pw_name;
+    const std::string units = dir.path() + "units";
+    std::filesystem::create_directory(units);
+    std::string out;
+    ASSERT_EQ(RunProgram(program, {"setup"}, out, dir.path(), units), 0) << out;
+    const std::string unit = dir.ReadFile(std::string("units/") + program + ".service");
+    EXPECT_NE(unit.find("\nUser=" + owner + "\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nReadWritePaths=" + dir.path() + "\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nWorkingDirectory=" + dir.path() + "\n"), std::string::npos) << unit;
+    const std::string packagedName = std::string("packaging/systemd/") + (program[4] == 'A' ? "vornauth" : "vornbos") + ".service";
+    std::istringstream packaged(SourceFile(packagedName));
+    int confining = 0;
+    for (std::string line; std::getline(packaged, line);) {
+      if (line.empty() || line[0] == '#' || line[0] == '[' || line.find('=') == std::string::npos) continue;
+      const std::string key = line.substr(0, line.find('='));
+      if (key.find("Protect") == std::string::npos && key.find("Restrict") == std::string::npos &&
+          key.find("Private") == std::string::npos && key.find("Capabilit") == std::string::npos &&
+          key.find("SystemCall") == std::string::npos && key != "NoNewPrivileges" && key != "LockPersonality" &&
+          key != "MemoryDenyWriteExecute" && key != "DevicePolicy" && key != "ProcSubset" && key != "UMask")
+        continue;
+      ++confining;
+      EXPECT_NE(unit.find("\n" + line + "\n"), std::string::npos) << program << " lacks " << line;
+    }
+    EXPECT_GE(confining, 20) << packagedName;
+    if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) GTEST_SKIP() << "systemd-analyze not installed";
+    for (const std::string& file : {units + "/" + program + ".service", std::string(VORN_SOURCE_DIR) + "/" + packagedName}) {
+      const double score = ExposureOf(file);
+      EXPECT_GE(score, 0.0) << file;
+      EXPECT_LE(score, 2.0) << file;
+    }
+  }
 }
 
 }  // namespace
