@@ -41,7 +41,9 @@ if [ ! -f "$data/vorn.ini" ]; then
   cp -r demo/. "$data"
 fi
 mkdir -p "$data/Db" "$data/Cookie" "$data/olm"
-chmod 700 "$data"  # the user files hold passwords in clear
+# The user files hold passwords in clear: readable by their owner only, as the servers make them.
+chmod 700 "$data"
+chmod 600 "$data"/Db/*.ini
 # Sets [Main] KEY=VALUE in the demo vorn.ini (the demo file has a [Main] section first).
 set_main() {
   if grep -q "^$1=" "$data/vorn.ini"; then
