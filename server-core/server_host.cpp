@@ -21,6 +21,11 @@ struct ControlGate {
   std::vector<int> pending;
 };
 
+std::vector<std::function<void()>>& RoundEndHooks() {
+  static std::vector<std::function<void()>> hooks;
+  return hooks;
+}
+
 ControlGate& Gate() {
   static ControlGate gate;
   return gate;
@@ -63,7 +68,10 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   OpenGate(loop.get());
   // Log lines of one event round reach the file together, before the loop looks for more work.
   DeferLogFlush(true);
-  loop->SetBeforePoll([] { FlushLog(); });
+  loop->SetBeforePoll([] {
+    for (const auto& hook : RoundEndHooks()) hook();
+    FlushLog();
+  });
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
@@ -86,6 +94,8 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   EventWindow = nullptr;
   return ok;
 }
+
+void AddRoundEndHook(std::function<void()> hook) { RoundEndHooks().push_back(std::move(hook)); }
 
 void PostServiceControl(int control) {
   ControlGate& g = Gate();
