@@ -20,6 +20,7 @@
 #include "server-core/log.h"
 #include "server-core/server_host.h"
 #include "server-core/startup_check.h"
+#include "vorn_version.h"
 
 namespace {
 
@@ -281,19 +282,27 @@ void HandleWindowMessage(const plat::Message& m) {
   }
 }
 
-void ServiceControl(int control) { PostServiceControl(control); }
+void ServiceControl(int control) {
+  // A reload request is a pause (which reloads vorn.ini) followed at once by a continue.
+  if (control == plat::SERVICE_CONTROL_PARAMCHANGE) {
+    PostServiceControl(plat::SERVICE_CONTROL_PAUSE);
+    PostServiceControl(plat::SERVICE_CONTROL_CONTINUE);
+    return;
+  }
+  PostServiceControl(control);
+}
 
 void ServerThread() {
   CloseLog();
   LoadConfiguration(ServerTablesHooks());
-  WriteLog("\n\nVorn 1.2.5 (BOS)", 11, "", 0);
+  WriteLog("\n\nVorn " VORN_VERSION " (BOS)", 11, "", 0);
   WriteLog("VornBOS start", 11, "", 0);
   if (!CheckDataFolders("VornBOS")) return;  // the service ends with a non-zero exit code
   RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
-                                   "GetMessage() failed with error=%d"};
+                                   "GetMessage() failed with error=%d", "VornBOS"};
   static const bool hooked = (AddRoundEndHook(CommitOfflineStores), true);
   (void)hooked;
   bool ran = RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
