@@ -262,7 +262,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
   win_->handler = &handler;
   MSG msg;
   for (;;) {
-    // The hook (the log flush) runs whenever the loop is about to wait for more work.
+    // The end of a round (nothing waits in the queue): the hook flushes the log.
     if (beforePoll_ && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) beforePoll_();
     BOOL rc = GetMessageA(&msg, nullptr, 0, 0);
     if (rc == 0) break;
