@@ -116,7 +116,7 @@ TEST(StartChecks, LeftoversOfAKilledWriteAreRemovedAtStart) {
   EXPECT_FALSE(dir.Exists("Db/1015.ini.Xx3Xon"));
   EXPECT_FALSE(dir.Exists("Cookie/1015.aB3dE9"));
   EXPECT_TRUE(dir.Exists("Db/1015.ini"));
-  EXPECT_NE(dir.Log("VornBOS").find("Removed stale temporary file " + dir.path() + "Db/1015.ini.Xx3Xon"),
+  EXPECT_NE(dir.Log("VornBOS").find("Removed stale temporary file " + dir.ServerPath("Db/1015.ini.Xx3Xon")),
             std::string::npos);
 }
 

@@ -175,6 +175,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
     // The programs of the Windows build run through VORN_PROGRAM_LAUNCHER (Wine).
     const char* launcher = std::getenv("VORN_PROGRAM_LAUNCHER");
     std::string run = ours && launcher && *launcher ? launcher : exe;
+    if (run != exe && !fs::exists(exe) && fs::exists(exe + ".exe")) exe += ".exe";
     if (run != exe) argv.push_back(const_cast<char*>(run.c_str()));
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
