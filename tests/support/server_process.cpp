@@ -113,6 +113,10 @@ static bool PortAccepts(uint16_t port) {
 
 bool WindowsServers() { return std::getenv("VORN_SERVER_LAUNCHER") != nullptr; }
 
+// Starting a service under Wine takes a few Wine processes; on a loaded machine that is
+// seconds.
+constexpr int kServiceStartMs = 30000;
+
 // The folder of the programs under test: VORN_SERVER_BIN when set (the Windows build),
 // else this build's own.
 static std::string ServerBin() {
@@ -137,7 +141,7 @@ bool ServerProcess::Start(const std::string& program, const DataDir& dir, uint16
   }
   if (!wait) return pid_ > 0;
   // The probe connection shows up in the server's log as an accepted and closed socket.
-  return WaitFor([&] { return PortAccepts(port); }, 5000);
+  return WaitFor([&] { return PortAccepts(port); }, WindowsServers() ? kServiceStartMs : 5000);
 }
 
 void ServerProcess::Signal(int sig) {
@@ -146,6 +150,8 @@ void ServerProcess::Signal(int sig) {
 
 int ServerProcess::Stop(int timeoutMs) {
   if (pid_ <= 0) return -1;
+  // A service's stop passes through Wine's service control manager: allow it more time.
+  if (WindowsServers()) timeoutMs *= 4;
   ::kill(pid_, SIGTERM);
   int status = 0;
   bool done = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
