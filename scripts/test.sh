@@ -17,10 +17,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-san --output-on-failure -j "$jobs"
 
 # --- Windows stage --------------------------------------------------------------------------
-# Cross-builds the Windows programs with MinGW-w64 into build-win and runs the Windows smoke
-# suite under Wine (services, COM object, plug-in, cabinet DLL). Its Linux halves come from
-# the Release build above. Skip it with VORN_SKIP_WINDOWS=1 where Wine cannot be installed.
+# Cross-builds the Windows programs with MinGW-w64 into build-win and runs under Wine the
+# Windows smoke suite (services, COM object, plug-in and its options page, cabinet DLL, the
+# platform layer's storage guarantees) and the end-to-end tests of the Release build above
+# against VornBOS.exe and VornAuth.exe run as services (tests/win/README.md). Skip it with
+# VORN_SKIP_WINDOWS=1 where Wine cannot be installed.
 if [ "${VORN_SKIP_WINDOWS:-0}" != "1" ]; then
+  windows_start=$SECONDS
   bash scripts/deps-windows.sh
   launcher=()
   if command -v ccache >/dev/null; then
@@ -30,6 +33,7 @@ if [ "${VORN_SKIP_WINDOWS:-0}" != "1" ]; then
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVORN_LINUX_BUILD="$PWD/build"
   cmake --build build-win -j "$jobs"
   ctest --test-dir build-win --output-on-failure
+  echo "Windows stage: $((SECONDS - windows_start)) s"
 fi
 
 # --- Debian package: build, install, run the installed servers as the vorn user, purge ---
