@@ -110,4 +110,17 @@ TEST_F(BosUnit, TypingNoticesThatReachNobodyAreDropped) {
   EXPECT_TRUE(b.sendQueue.empty());
 }
 
+// Only TLV 3 asks for the server's acknowledgement; "store if offline" (TLV 6) does not.
+TEST_F(BosUnit, AMessageWithOtherTrailingTlvsGetsNoServerAck) {
+  ClientInfo& a = Session(10001);
+  ClientInfo& b = Session(10002);
+  Bytes msg = {9, 8, 7, 6, 5, 4, 3, 2, 0x00, 0x01, 0x05, '1', '0', '0', '0', '2',
+               0x00, 0x02, 0x00, 0x0E, 0x05, 0x01, 0x00, 0x01, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 'h',
+               0x00, 0x06, 0x00, 0x00};
+  Receive(a, Snac(0x04, 0x06, msg));
+  ReadFLAP(a);
+  EXPECT_EQ(b.sendQueue.size(), 1u);
+  EXPECT_TRUE(a.sendQueue.empty());
+}
+
 }  // namespace

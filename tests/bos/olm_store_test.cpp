@@ -161,6 +161,13 @@ TEST(SoundRecord, ChecksInnerLengthsTailAndTheNextStart) {
   tail[tail.size() - 3] = 1;
   EXPECT_EQ(SoundRecordLength(tail.data(), tail.size()), 0u);
   EXPECT_EQ(SoundRecordLength(r.data(), r.size() - 1), 0u);
+  // The TLV length (big-endian, at 18) and the meta length (little-endian, at 20) must both
+  // agree with the frame's.
+  for (size_t low : {size_t{19}, size_t{20}}) {
+    Bytes bad = r;
+    bad[low] += 1;
+    EXPECT_EQ(SoundRecordLength(bad.data(), bad.size()), 0u) << low;
+  }
 }
 
 }  // namespace
