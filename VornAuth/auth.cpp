@@ -70,6 +70,11 @@ bool PasswordAccepted(AuthClient& c, bool parsed, const std::string& password) {
     WriteLog("User pass not eqvil", 9, c.addr.c_str(), c.UIN);
     ok = false;
   }
+  // A locked user gets the same refusal as a wrong password.
+  if (ok && UserLocked(c.UIN)) {
+    WriteLog("User locked", 9, c.addr.c_str(), c.UIN);
+    ok = false;
+  }
   return ok;
 }
 

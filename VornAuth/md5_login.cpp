@@ -83,6 +83,11 @@ bool Accepted(AuthClient& c, const LoginTlvs& t) {
     WriteLog("User pass not eqvil", 9, c.addr.c_str(), c.UIN);
     return false;
   }
+  // A locked user gets the same refusal as a wrong password.
+  if (UserLocked(c.UIN)) {
+    WriteLog("User locked", 9, c.addr.c_str(), c.UIN);
+    return false;
+  }
   return true;
 }
 

@@ -258,6 +258,7 @@ void ReadFLAP(ClientInfo& c) {
       PostSocketEvent(c.ClnSocket, plat::FD_CLOSE);
     return;
   }
+  c.lastFrameTime = static_cast<uint32_t>(std::time(nullptr));
   if (c.in.channel() != 2 || c.in.length < kSnacHeader) return;
   uint16_t family = GetBe16(d.data());
   uint16_t subtype = GetBe16(d.data() + 2);

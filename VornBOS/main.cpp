@@ -1,6 +1,7 @@
 // VornBOS: the session server.
 #include <cstdio>
 
+#include "VornBOS/admin/admin.h"
 #include "VornBOS/server.h"
 #include "platform/files.h"
 #include "platform/service.h"
@@ -19,6 +20,7 @@ void PrintUsage() {
 
 int main(int argc, char** argv) {
   plat::RaiseFileLimit();
+  SetLoopCompanion(StartAdmin, StopAdmin);
   plat::ServiceDefinition def;
   def.name = "VornBOS";
   def.printUsage = PrintUsage;

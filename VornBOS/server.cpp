@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 
+#include "VornBOS/admin/admin.h"
 #include "VornBOS/dispatcher.h"
 #include "VornBOS/session.h"
 #include "VornBOS/tables.h"
@@ -21,6 +22,8 @@
 namespace {
 
 plat::Socket listenSocket = -1;
+void (*companionStart)() = nullptr;
+void (*companionStop)() = nullptr;
 // Posted LoginTimeout seconds after an accept: a connection not logged in by then is closed.
 constexpr uint32_t WM_LOGIN_CHECK = plat::WM_USER + 30;
 
@@ -270,10 +273,17 @@ void HandleWindowMessage(const plat::Message& m) {
     Guarded("Exception in login check", 0, "Uknown error. Socket=%d", s, &found, nullptr, [&] { OnLoginCheck(s); });
   } else if (m.msg == WM_SERVICE_CONTROL) {
     HandleControl(static_cast<int>(m.wParam));
+  } else if (m.msg == WM_ADMIN_CALL) {
+    HandleAdminCall(m);
   }
 }
 
 void ServiceControl(int control) { PostServiceControl(control); }
+
+void SetLoopCompanion(void (*start)(), void (*stop)()) {
+  companionStart = start;
+  companionStop = stop;
+}
 
 void ServerThread() {
   CloseLog();
@@ -286,9 +296,11 @@ void ServerThread() {
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
                                    "GetMessage() failed with error=%d"};
-  if (!RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
-                       LogDroppedMessage))
-    return;
+  if (companionStart) companionStart();
+  bool ran = RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
+                             LogDroppedMessage);
+  if (companionStop) companionStop();
+  if (!ran) return;
   WaitForServerWork();
   WriteLog("VornBOS finish\n\n", 11, "", 0);
   CloseLog();

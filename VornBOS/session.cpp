@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/presence.h"
 #include "server-core/log.h"
 
@@ -49,7 +50,10 @@ ClientInfo& CreateSession(plat::Socket s) {
 void DestroySession(ClientInfo& c) {
   // Only a logged-in user went offline: a refused login or a command connection merely
   // carries a number and must not announce that user's departure.
-  if (c.isLogged) NotifyDeparture(c);
+  if (c.isLogged) {
+    NotifyDeparture(c);
+    Counters().sessions.fetch_sub(1, std::memory_order_relaxed);
+  }
   DropWatches(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);

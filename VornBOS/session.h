@@ -26,6 +26,7 @@ struct ClientInfo : FlapConn {
   bool ssiActive = false;  // the stored list was activated (13/07): its buddies are watched
   uint8_t Status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
   uint32_t connectTime = 0;
+  uint32_t lastFrameTime = 0;  // when a signed-on client last sent a frame (its idle time)
   uint64_t created = 0;  // creation order, newest largest
   std::list<ClientInfo>::iterator self;
 };

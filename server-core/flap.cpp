@@ -158,6 +158,8 @@ bool IsConnectionLost(int err) {
          err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH;
 }
 
+std::atomic<uint64_t> SendQueueOverflows{0};
+
 namespace {
 
 // True when a frame of len bytes may join the queue; otherwise the connection is closed.
@@ -168,6 +170,7 @@ bool Admit(FlapConn& c, size_t len) {
     return true;
   }
   c.queueOverflow = true;
+  SendQueueOverflows.fetch_add(1, std::memory_order_relaxed);
   WriteLog("Send queue overflow. Size=%d", 11, c.addr.c_str(), c.UIN, static_cast<int>(c.queuedBytes + len));
   PostSocketEvent(c.ClnSocket, plat::FD_CLOSE);
   return false;

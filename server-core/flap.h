@@ -2,6 +2,7 @@
 // ready-made frames and the TLV writer.
 #pragma once
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -20,6 +21,8 @@ constexpr size_t kFlapHeader = 6;
 
 // The server's scheduler; other modules post to it.
 extern plat::EventLoop* EventWindow;
+// Connections closed because their send queue passed SendQueueMax (read by the metrics).
+extern std::atomic<uint64_t> SendQueueOverflows;
 void PostSocketEvent(plat::Socket s, uint16_t event);
 // Asks for a write event at the end of the current round of messages (once per socket), so
 // that the frames queued for a connection during the round leave with one write.

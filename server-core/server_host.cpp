@@ -78,3 +78,11 @@ void PostServiceControl(int control) {
   else
     g.pending.push_back(control);
 }
+
+bool PostToServerLoop(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  ControlGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (!g.loop) return false;
+  g.loop->Post(msg, wParam, lParam);
+  return true;
+}

@@ -25,3 +25,7 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
 // Called on the main thread: hands the control to the server thread. A control that comes
 // before the loop runs is kept and handed over as soon as it does.
 void PostServiceControl(int control);
+
+// Thread-safe: posts a message to the running loop; false when no loop runs (not started yet,
+// or ended), so a caller on another thread never waits for a loop that is not there.
+bool PostToServerLoop(uint32_t msg, uintptr_t wParam, intptr_t lParam);

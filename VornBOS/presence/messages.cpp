@@ -1,3 +1,4 @@
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/icbm.h"
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
@@ -126,6 +127,7 @@ void SendToList(ClientInfo& sender, const IcbmMessage& m, const SendList& list, 
 void RouteMessage(ClientInfo& sender) {
   IcbmMessage m;
   if (!ParseOrDrop(sender, m)) return;
+  CountMessage(m.channel);
   const char* a = sender.addr.c_str();
   WriteLog("Recv fast msg format=%d from %d to %d.Szie=%d", 9, a, sender.UIN, m.channel, sender.UIN, m.recipient,
            static_cast<int>(m.len));
@@ -154,6 +156,7 @@ void RouteMessage(ClientInfo& sender) {
 void RelayAdvancedMessage(ClientInfo& sender) {
   IcbmMessage m;
   if (!ParseOrDrop(sender, m)) return;
+  CountMessage(m.channel);
   WriteLog("Recv slow msg from %d to %d. Size=%d", 9, sender.addr.c_str(), sender.UIN, sender.UIN, m.recipient,
            static_cast<int>(m.len));
   std::vector<uint8_t> ack(6 + 21 + m.tl);

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/icbm.h"
 #include "VornBOS/presence/olm_replay.h"
 #include "VornBOS/presence/presence.h"
@@ -46,15 +47,19 @@ bool AppendOlm(ClientInfo& from, uint32_t recipient, const std::vector<uint8_t>&
   const char* a = from.addr.c_str();
   switch (plat::AppendRecord(OlmFilePath(recipient), record.data(), record.size(), Cfg.OLMMaxBytes)) {
     case plat::AppendResult::Ok:
+      Count(Counters().offlineStored);
       return true;
     case plat::AppendResult::OpenFailed:
+      Count(Counters().offlineRefused);
       WriteLog(openFailedLine, 11, a, from.UIN, recipient);
       return false;
     case plat::AppendResult::TooLarge:
+      Count(Counters().offlineRefused);
       WriteLog("OLM full to %d (max=%llu). Record refused", 11, a, from.UIN, recipient,
                static_cast<unsigned long long>(Cfg.OLMMaxBytes));
       return false;
     case plat::AppendResult::ShortWrite:
+      Count(Counters().offlineRefused);
       WriteLog("OLM write failed to %d. Record removed", 11, a, from.UIN, recipient);
       return false;
   }

@@ -3,6 +3,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/session.h"
 #include "platform/files.h"
@@ -58,6 +59,7 @@ void QueueRecord(ClientInfo& c, const Replay& r, const uint8_t* rec, size_t size
     frame[29] = static_cast<uint8_t>(r.sequence >> 8);
   }
   QueueRawFrame(c, std::move(frame));
+  Count(Counters().offlineDelivered);
   WriteLog("Send OffLineMsg. Size=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(size));
 }
 
