@@ -361,8 +361,9 @@ void SendMessage(const httplib::Request& req, httplib::Response& res) {
     if (!NumberField(body, "to", res, n)) return;
     to = std::to_string(n);
   }
-  std::string text = body["text"].get<std::string>();
-  if (text.find('\0') != std::string::npos) return Error(res, 400, "text holds a NUL byte");
+  std::string text;
+  if (!TextBytes(body["text"].get<std::string>(), text))
+    return Error(res, 400, "text may hold only the characters U+0001 to U+00FF (one byte each)");
   auto result = std::make_shared<SendResult>();
   std::string peer = req.remote_addr;
   if (!RunOnLoop([=] { SendOnLoop(from, to, text, peer, *result); }, kLoopTimeoutMs))
@@ -479,6 +480,23 @@ bool NumberField(const json& body, const char* key, httplib::Response& res, uint
   const json& v = body[key];
   std::string text = v.is_number_unsigned() ? std::to_string(v.get<uint64_t>()) : v.is_string() ? v.get<std::string>() : "";
   return ParseNumber(text, res, out);
+}
+
+bool TextBytes(const std::string& utf8, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char b = static_cast<unsigned char>(utf8[i]);
+    if (b == 0) return false;
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+    } else if ((b == 0xC2 || b == 0xC3) && i + 1 < utf8.size()) {
+      // The parser has checked the UTF-8; two-byte forms led by C2/C3 are U+0080..U+00FF.
+      out += static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 void Paging(const httplib::Request& req, size_t& offset, size_t& limit) {

@@ -87,11 +87,15 @@ void CreateUser(const httplib::Request& req, httplib::Response& res) {
   std::vector<std::string> args = {"user", "add", std::to_string(uin), "--password-stdin"};
   for (const char* field : {"nick", "first", "last", "email"}) {
     if (!body.contains(field)) continue;
-    if (!body[field].is_string()) return Error(res, 400, std::string(field) + " must be a string");
-    args.insert(args.end(), {std::string("--") + field, body[field].get<std::string>()});
+    std::string value;
+    if (!body[field].is_string() || !TextBytes(body[field].get<std::string>(), value))
+      return Error(res, 400, std::string(field) + " must be a string of the characters U+0001 to U+00FF");
+    args.insert(args.end(), {std::string("--") + field, value});
   }
+  std::string password;
+  if (!TextBytes(body["password"].get<std::string>(), password)) return Error(res, 400, "the password holds characters beyond U+00FF");
   json out;
-  if (!RunTool(args, body["password"].get<std::string>() + "\n", res, out)) return;
+  if (!RunTool(args, password + "\n", res, out)) return;
   if (!RunTool({"user", "show", std::to_string(uin)}, "", res, out)) return;
   Reply(res, 201, out);
 }
@@ -115,10 +119,10 @@ void ChangePassword(const httplib::Request& req, httplib::Response& res) {
   json body;
   if (!ParseNumber(req.matches[1].str(), res, uin) || !ParseObject(req, res, body)) return;
   if (!body.contains("password") || !body["password"].is_string()) return Error(res, 400, "password is missing");
+  std::string password;
+  if (!TextBytes(body["password"].get<std::string>(), password)) return Error(res, 400, "the password holds characters beyond U+00FF");
   json out;
-  if (!RunTool({"user", "passwd", std::to_string(uin), "--password-stdin"}, body["password"].get<std::string>() + "\n",
-               res, out))
-    return;
+  if (!RunTool({"user", "passwd", std::to_string(uin), "--password-stdin"}, password + "\n", res, out)) return;
   Reply(res, 200, out);
 }
 

@@ -29,6 +29,9 @@ bool ParseObject(const httplib::Request& req, httplib::Response& res, json& out)
 // A user number from a path or body field: 1 to 4294967295; answers 400 otherwise.
 bool ParseNumber(const std::string& text, httplib::Response& res, uint32_t& out);
 bool NumberField(const json& body, const char* key, httplib::Response& res, uint32_t& out);
+// A JSON text whose code points are U+0001..U+00FF as the bytes they stand for (the way
+// profile values are shown); false for NUL or anything beyond U+00FF.
+bool TextBytes(const std::string& utf8, std::string& out);
 // offset and limit query values (limit 1..1000, default 50).
 void Paging(const httplib::Request& req, size_t& offset, size_t& limit);
 
