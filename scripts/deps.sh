@@ -2,6 +2,10 @@
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd gcab cabextract)
+# The management API: HTTP server and client library, JSON library (pkg-config finds httplib).
+pkgs+=(pkg-config libcpp-httplib-dev nlohmann-json3-dev)
+# The web console's browser test: node with npm (for playwright-core) and Debian's Chromium.
+pkgs+=(nodejs npm chromium)
 # The package test: the maintainer scripts make a system user; systemd-analyze verifies the units.
 pkgs+=(adduser systemd)
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.

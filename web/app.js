@@ -257,7 +257,9 @@ async function sendMessage(ev) {
 
 // ---- Activity ----
 function drawChart(svg, points, label) {
-  const W = 600, H = 160, L = 40, B = 20, T = 10;
+  // The drawing is as wide as the box on screen, so it fills it without stretching the text.
+  const W = Math.max(300, Math.round(svg.getBoundingClientRect().width) || 600), H = 160, L = 40, B = 20, T = 10;
+  svg.setAttribute("viewBox", `0 0 ${W} ${H}`);
   const ns = "http://www.w3.org/2000/svg";
   const make = (tag, attrs) => {
     const e = document.createElementNS(ns, tag);
@@ -277,7 +279,7 @@ function drawChart(svg, points, label) {
   zero.textContent = "0";
   const start = make("text", { x: L, y: H - 4 });
   start.textContent = new Date(t0 * 1000).toLocaleTimeString();
-  const end = make("text", { x: W - 70, y: H - 4 });
+  const end = make("text", { x: W - 10, y: H - 4, "text-anchor": "end" });
   end.textContent = new Date(t1 * 1000).toLocaleTimeString();
   svg.append(top, zero, start, end);
   svg.append(make("polyline", { points: points.map((p) => `${x(p.t).toFixed(1)},${y(p.v).toFixed(1)}`).join(" ") }));
