@@ -115,6 +115,7 @@ ApiReply CallApi(Context& ctx, const std::string& method, const std::string& pat
   httplib::Client cli(e.host, e.port);
   cli.set_connection_timeout(3, 0);
   cli.set_read_timeout(kApiTimeoutSeconds, 0);
+  cli.set_tcp_nodelay(true);
   cli.set_bearer_token_auth(token.c_str());
   httplib::Result res = method == "GET"      ? cli.Get(path.c_str())
                         : method == "DELETE" ? cli.Delete(path.c_str())
