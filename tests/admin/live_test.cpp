@@ -2,7 +2,7 @@
 // and the tool and the server writing the same user file at the same time.
 #include <sys/stat.h>
 
-#include <regex>
+#include <algorithm>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -49,10 +49,10 @@ TEST_F(AdminLive, OnlineAndSend) {
   r = Admin(dir, {"online"});
   EXPECT_EQ(r.code, 0) << r.err;
   // A header line, then number, nick, address, status, online since (local time) and idle time.
-  EXPECT_TRUE(std::regex_match(
-      r.out, std::regex("NUMBER      NICK              ADDRESS          STATUS          ONLINE SINCE         IDLE\n"
-                        "1000        ann               127.0.0.1        away            "
-                        "20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  [0-9]s\n")))
+  std::string shape = r.out;  // digits of the time and the idle figure masked
+  std::replace_if(shape.begin(), shape.end(), [](char ch) { return ch >= '0' && ch <= '9'; }, '9');
+  EXPECT_EQ(shape, "NUMBER      NICK              ADDRESS          STATUS          ONLINE SINCE         IDLE\n"
+                   "9999        ann               999.9.9.9        away            9999-99-99 99:99:99  9s\n")
       << r.out;
   r = Admin(dir, {"--json", "online"});
   EXPECT_NE(r.out.find("\"status_name\":\"away\""), std::string::npos) << r.out;
@@ -124,7 +124,8 @@ TEST_F(AdminLive, LiveCommandsUseTheApi) {
   std::string before = dir.ReadFile("admin.token");
   r = Admin(dir, {"token", "new"});
   EXPECT_EQ(r.code, 0);
-  EXPECT_TRUE(std::regex_match(r.out, std::regex("[0-9a-f]{64}\n"))) << r.out;
+  EXPECT_EQ(r.out.size(), 65u);
+  EXPECT_EQ(r.out.find_first_not_of("0123456789abcdef"), 64u) << r.out;
   EXPECT_EQ(dir.ReadFile("admin.token"), r.out);
   struct stat st{};
   ASSERT_EQ(::stat((dir.path() + "admin.token").c_str(), &st), 0);
