@@ -5,6 +5,7 @@
 
 #include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/presence.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/log.h"
 
 namespace {
@@ -55,6 +56,7 @@ void DestroySession(ClientInfo& c) {
     Counters().sessions.fetch_sub(1, std::memory_order_relaxed);
   }
   DropWatches(c);
+  SsiSessionEnded(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);
     FlushLog();  // the lines about this connection are in the file before its peer sees the close

@@ -1,5 +1,7 @@
 #include "vornadmin/admin.h"
 
+#include "vorn_version.h"
+
 #include <cstdlib>
 #include <iostream>
 #include <set>

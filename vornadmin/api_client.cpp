@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <ctime>
 #include <iostream>
@@ -45,7 +46,8 @@ Endpoint ApiEndpoint(const Context& ctx) {
 std::string ReadToken(const Context& ctx) {
   std::string path = AdminTokenFile(ctx.data);
   auto bytes = plat::ReadFileBytes(path, 1024);
-  if (!bytes) throw Failure("cannot read " + path + ": " + ErrnoText() + " (make one with 'vornadmin token new')");
+  if (!bytes)
+    throw Failure("cannot read " + path + ": " + std::strerror(bytes.err) + " (make one with 'vornadmin token new')");
   std::string t(bytes->begin(), bytes->end());
   while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ')) t.pop_back();
   return t;

@@ -26,6 +26,7 @@
 #include "server-core/addr_allow.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
+#include "vorn_version.h"
 #include "vornadmin/admin.h"
 
 // The console's files and the API document, made into arrays by cmake/embed_files.cmake.

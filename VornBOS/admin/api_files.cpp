@@ -1,5 +1,6 @@
 // Users and broadcast lists: the same commands as vornadmin, run in the server process, so the
 // files follow one set of rules whoever changes them.
+#include <cstring>
 #include <sstream>
 
 #include "VornBOS/admin/admin.h"
@@ -38,12 +39,17 @@ const char* SsiTypeName(uint16_t type) {
 bool ReadStoredList(uint32_t uin, SsiList& list, std::string& error) {
   std::string path = UserPath(uin, ".ssi");
   auto bytes = plat::ReadFileBytes(path, 4u << 20);
+  if (bytes.absent()) return true;
   if (!bytes) {
-    if (!plat::FileExists(path)) return true;
-    error = "cannot read " + path;
+    error = "cannot read " + path + ": " + std::strerror(bytes.err);
     return false;
   }
-  list = ParseSsiText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  auto parsed = ParseSsiText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  if (!parsed) {
+    error = path + " is damaged";
+    return false;
+  }
+  list = std::move(*parsed);
   return true;
 }
 

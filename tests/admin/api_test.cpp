@@ -218,7 +218,7 @@ TEST_F(Api, UsersListsAndContacts) {
   EXPECT_EQ(Call("GET", "/api/users?q=D%40X").j()["users"][0]["uin"], 2000);
 
   // The stored contact list as the client keeps it.
-  dir.WriteFile("Db/2000.ssi", "[Main]\nTime=5\nCount=2\n\n[Item0]\nType=1\nGroup=1\nId=0\nName=Friends\nData=\n\n"
+  dir.WriteFile("Db/2000.ssi", "[List]\nTime=5\nCount=2\n\n[Item0]\nType=1\nGroup=1\nId=0\nName=Friends\nData=\n\n"
                                "[Item1]\nType=0\nGroup=1\nId=7\nName=1000\nData=00660000\n");
   json list = Call("GET", "/api/users/2000/contacts").j();
   ASSERT_EQ(list["items"].size(), 2u) << list;
