@@ -221,9 +221,11 @@ void CommitOfflineStores() {
     return 0;
   };
   for (const auto& o : flushed)
-    if (o.err != 0)
+    if (o.err != 0) {
+      ::Count(Counters().offlineRefused);
       WriteLog("OLM flush failed (%s): %s. Records of this round removed", 11, "", 0, o.path.c_str(),
                std::strerror(o.err));
+    }
   for (const AuthStore& a : authStores)
     if (failure(a.path) != 0) WriteLog(a.failedLine, 11, a.addr.c_str(), a.from, a.target);
   authStores.clear();
