@@ -418,9 +418,12 @@ bool IsTempSuffix(const std::string& name) {
 }
 
 // The names the stores replace atomically: user files ("*.ini", vorn.ini), stored contact
-// lists ("*.ssi") and cookies (numbers); and the probe of the start-up writability check.
+// lists ("*.ssi"), offline stores cut after a replay ("*.olm") and cookies (numbers); and the
+// probe of the start-up writability check.
 bool IsAtomicTarget(const std::string& base) {
-  if (EndsWithNoCase(base, ".ini") || EndsWithNoCase(base, ".ssi") || base == ".write-probe") return true;
+  if (EndsWithNoCase(base, ".ini") || EndsWithNoCase(base, ".ssi") || EndsWithNoCase(base, ".olm") ||
+      base == ".write-probe")
+    return true;
   size_t i = base.starts_with('-') ? 1 : 0;
   if (i == base.size()) return false;
   for (; i < base.size(); ++i)

@@ -100,16 +100,16 @@ TEST(DirWritableTest, AFullDiskIsNotWritable) {
 TEST(StaleTempFiles, OnlyOldLeftoversOfAtomicWritesAreRemoved) {
   TempDir dir;
   for (const char* name : {"1015.ini.Xx3Xon", "1015.ini", "1000.Ab12Cd", "vorn.ini.q1W2e3", "notes.backup",
-                           "1016.ini.young1", "2000.olm", "x.ini.tooLong7", "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8"})
+                           "1016.ini.young1", "2000.olm", "x.ini.tooLong7", "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8", "2000.olm.k8J7h6"})
     WriteWholeFile(dir.path() + name, "x");
   utimbuf old{1000000000, 1000000000};
   for (const char* name : {"1015.ini.Xx3Xon", "1000.Ab12Cd", "vorn.ini.q1W2e3", "notes.backup", "x.ini.tooLong7",
-                           "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8"})
+                           "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8", "2000.olm.k8J7h6"})
     ::utime((dir.path() + name).c_str(), &old);
   auto removed = plat::RemoveStaleTempFiles(dir.path(), 60);
   std::sort(removed.begin(), removed.end());
   EXPECT_EQ(removed, (std::vector<std::string>{".write-probe.Zz9Yy8", "1000.Ab12Cd", "1015.ini.Xx3Xon",
-                                               "1015.ssi.p0Q9r8", "vorn.ini.q1W2e3"}));
+                                               "1015.ssi.p0Q9r8", "2000.olm.k8J7h6", "vorn.ini.q1W2e3"}));
   EXPECT_EQ(DirEntries(dir.path()),
             (std::vector<std::string>{"1015.ini", "1016.ini.young1", "2000.olm", "notes.backup", "x.ini.tooLong7"}));
 }
