@@ -289,7 +289,7 @@ void ServerThread() {
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
                                    "GetMessage() failed with error=%d"};
-  static const bool hooked = (AddRoundEndHook(CommitOfflineStores), true);
+  static const bool hooked = (AddRoundEndHook(CommitOfflineStoresAtRoundEnd), true);
   (void)hooked;
   bool ran = RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
                              LogDroppedMessage);

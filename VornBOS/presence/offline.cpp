@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "server-core/config.h"
+#include "server-core/flap.h"
 #include "server-core/log.h"
 #include "server-core/wire.h"
 
@@ -54,6 +55,12 @@ plat::AppendBatch& Batch() {
   static plat::AppendBatch batch(0600);
   return batch;
 }
+// While the server is busy the flush waits a little for more records, so that one flush
+// serves many: until this many records or milliseconds, or the loop runs out of work.
+constexpr size_t kCommitRecords = 512;
+constexpr uint64_t kCommitWaitMs = 4;
+size_t batchRecords = 0;
+uint64_t batchSinceMs = 0;
 
 // What the stores of the message being routed came to, until the messaging handler answers.
 struct Tally {
@@ -111,6 +118,7 @@ bool AppendOlm(ClientInfo& from, uint32_t recipient, const std::vector<uint8_t>&
   code = kErrorStoreFailed;
   switch (Batch().Append(OlmFilePath(recipient), record.data(), record.size(), Cfg.OLMMaxBytes, err)) {
     case plat::AppendResult::Ok:
+      if (batchRecords++ == 0) batchSinceMs = plat::TickMs();
       return true;
     case plat::AppendResult::OpenFailed:
       WriteLog(openFailedLine, 11, a, from.UIN, recipient);
@@ -207,7 +215,13 @@ void AnswerStoredMessage(ClientInfo& sender, const StoreOutcome& stored, std::ve
                             ErrorReply(reqId, kErrorStoreFailed)});
 }
 
+void CommitOfflineStoresAtRoundEnd() {
+  bool idle = !EventWindow || EventWindow->Idle();
+  if (idle || batchRecords >= kCommitRecords || plat::TickMs() - batchSinceMs >= kCommitWaitMs) CommitOfflineStores();
+}
+
 void CommitOfflineStores() {
+  batchRecords = 0;
   if (Batch().empty()) return;
   std::vector<plat::AppendBatch::Outcome> flushed = Batch().Commit();
   auto failure = [&](const std::string& path) {

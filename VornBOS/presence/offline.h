@@ -31,6 +31,9 @@ StoreOutcome TakeStoreOutcome(const ClientInfo& sender);
 void AnswerStoredMessage(ClientInfo& sender, const StoreOutcome& stored, std::vector<uint8_t> ack);
 // The round's end: one fdatasync per store written in the round, then the waiting answers.
 void CommitOfflineStores();
+// The end-of-round hook: commits when the loop has run out of work, or while it is busy once
+// enough records or time have gathered.
+void CommitOfflineStoresAtRoundEnd();
 // True when answers to the client wait for the round's flush.
 bool OfflineAnswersWaiting(const ClientInfo& c);
 // Commits first when the round has written to path (before the file is replaced).
