@@ -125,9 +125,11 @@ void OnAccept() {
   }
   SendTemplate(c, HelloFrame(), MakeReqId(0).b);
   c.step = 1;
-  EventWindow->PostDelayedSocket(Cfg.LoginTimeout * 1000, WM_LOGIN_CHECK, s, 0);
   WriteLog("Accept socket=%d", 6, c.addr.c_str(), 0, s);
   EventWindow->AsyncSelect(s, WM_SOCKET_EVENT, plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
+  // Posted once the socket is registered, so that the check is dropped with this connection
+  // and never reaches a later one on the same descriptor.
+  EventWindow->PostDelayedSocket(Cfg.LoginTimeout * 1000, WM_LOGIN_CHECK, s, 0);
 }
 
 void OnRead(plat::Socket s) {
