@@ -138,8 +138,8 @@ void OnClose(plat::Socket s, ClientInfo** found) {
   }
   // Replies queued for the peer's last frames still go out, as far as the socket takes them
   // without waiting: a client that only shut its sending side reads them before it closes.
-  // Answers waiting for the round's flush of the offline stores are made ready first.
-  if (OfflineAnswersWaiting(**found)) CommitOfflineStores();
+  // Answers waiting for the flush of the offline stores go first: the close comes back then.
+  if (DeferCloseForOfflineAnswers(**found)) return;
   if (!(*found)->sendQueue.empty()) SendStep(**found);
   WriteLog("User close socket=%d", 9, (*found)->addr.c_str(), (*found)->UIN, s);
   DestroySession(**found);
@@ -273,6 +273,8 @@ void HandleWindowMessage(const plat::Message& m) {
     Guarded("Exception in login check", 0, "Uknown error. Socket=%d", s, &found, nullptr, [&] { OnLoginCheck(s); });
   } else if (m.msg == WM_SERVICE_CONTROL) {
     HandleControl(static_cast<int>(m.wParam));
+  } else if (m.msg == WM_OLM_FLUSHED) {
+    OnOfflineStoresFlushed(m.wParam);
   }
 }
 

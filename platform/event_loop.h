@@ -103,9 +103,6 @@ class EventLoop {
 
   // Called on the loop thread before each look at the sockets, waiting or not.
   void SetBeforePoll(std::function<void()> hook) { beforePoll_ = std::move(hook); }
-  // While that hook runs: true when nothing is left to handle (the loop may wait next), false
-  // when it runs between two batches of a busy round.
-  bool Idle() const { return idle_; }
   // Receives the socket messages that are dropped because their socket was closed (or its
   // descriptor reused) after they were posted.
   void OnDropped(const Handler& dropped) { dropped_ = dropped; }
@@ -157,7 +154,6 @@ class EventLoop {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
   std::function<void()> beforePoll_;
-  bool idle_ = true;
   std::vector<Message> roundEnd_;
   // Closes found while a handler reads, posted once that handler returns.
   std::vector<std::pair<Socket, uint32_t>> deferredCloses_;

@@ -80,6 +80,12 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
 
 void AddRoundEndHook(std::function<void()> hook) { RoundEndHooks().push_back(std::move(hook)); }
 
+void PostToServerLoop(uint32_t msg, uintptr_t wParam) {
+  ControlGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (g.loop) g.loop->Post(msg, wParam, 0);
+}
+
 void PostServiceControl(int control) {
   ControlGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);

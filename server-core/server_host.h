@@ -23,6 +23,9 @@ struct ListenerTexts {
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
                      plat::Socket& listenSocket, const plat::EventLoop::Handler& dropped = {});
 
+// Posts a message to the running loop from any thread; dropped when no loop runs.
+void PostToServerLoop(uint32_t msg, uintptr_t wParam);
+
 // Called on the main thread: hands the control to the server thread. A control that comes
 // before the loop runs is kept and handed over as soon as it does.
 void PostServiceControl(int control);

@@ -378,7 +378,6 @@ int EventLoop::Run(const Handler& handler, int& err) {
     Message m;
     if (!TakeMessage(m)) {
       if (EndRound()) continue;
-      idle_ = true;
       if (beforePoll_) beforePoll_();
       // The hook may have queued work (sends it made): that goes first, without waiting.
       if (!roundEnd_.empty()) continue;
@@ -399,7 +398,6 @@ int EventLoop::Run(const Handler& handler, int& err) {
     handler(m);
     if (++sinceLastPoll >= kPollEvery) {
       EndRound();
-      idle_ = false;
       if (beforePoll_) beforePoll_();
       PollSockets(0);
       FireTimers();

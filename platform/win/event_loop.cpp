@@ -248,10 +248,7 @@ int EventLoop::Run(const Handler& handler, int& err) {
   MSG msg;
   for (;;) {
     // The end of a round: nothing waits in the queue.
-    if (beforePoll_ && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-      idle_ = true;
-      beforePoll_();
-    }
+    if (beforePoll_ && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) beforePoll_();
     BOOL rc = GetMessageA(&msg, nullptr, 0, 0);
     if (rc == 0) break;
     if (rc == -1) {
