@@ -210,6 +210,23 @@ TEST(GroupCommit, AFailedFlushTakesBackEveryRecordOfTheRound) {
   EXPECT_EQ(ReadWholeFile(b), "r2");
   EXPECT_EQ(ModeOf(b), 0600u);
   EXPECT_TRUE(batch.empty());
+
+  // A flush taken out of the batch fails while the next group appends to the same file: the
+  // file is cut back to before both, and the next group is reported lost as well.
+  ASSERT_EQ(batch.Append(a, "r4", 2, 0, err), plat::AppendResult::Ok);
+  plat::AppendBatch::Flush first = batch.Detach();
+  ASSERT_EQ(batch.Append(a, "r5", 2, 0, err), plat::AppendResult::Ok);
+  ASSERT_TRUE(plat::SetFaultPlan("fsync:*/1.olm:1:EIO"));
+  first.Run();
+  auto lost = first.Finish();
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].keptSize, 3u);
+  batch.Poison(a, lost[0].keptSize, lost[0].err);
+  EXPECT_EQ(ReadWholeFile(a), "old");
+  auto next = batch.Commit();
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(next[0].err, EIO);
+  EXPECT_EQ(ReadWholeFile(a), "old");
 }
 
 }  // namespace
