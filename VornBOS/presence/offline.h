@@ -49,7 +49,8 @@ bool DeferCloseForOfflineAnswers(ClientInfo& c);
 // Settles every store first (before the file at path is cut or replaced).
 void FlushOfflineStoresBefore(const std::string& path);
 void ForwardAuthRequest(ClientInfo& c);
-void ForwardAuthReply(ClientInfo& c);
+// 13/1A: the requester gets 13/1B (now, or from its offline store). False for a bad SNAC.
+bool ForwardAuthReply(ClientInfo& c);
 void SendOfflineMessages(const MetaRequest& req);
 // Meta request 0x003E: removes the records replayed to this session (olm_replay.h).
 void DeleteOfflineMessages(ClientInfo& c);
