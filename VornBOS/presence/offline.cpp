@@ -70,7 +70,7 @@ void DeliverOrStore(ClientInfo& from, uint32_t target, std::vector<uint8_t>&& fr
                     const char* failedLine) {
   if (frame.size() > kMaxFrame) return BadSnac(from);
   if (ClientInfo* t = FindUser(target)) {
-    QueueRawFrame(*t, std::move(frame));
+    QueueSessionFrame(*t, std::move(frame));
     return;
   }
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - 6));
@@ -118,9 +118,8 @@ void ForwardAuthRequest(ClientInfo& c) {
   std::string_view reason = r.bytes(reasonLen);
   if (!ok || !r.ok()) return BadSnac(c);
   size_t tail = r.remaining();
-  c.Seq += 1;
   WireWriter w(32 + reason.size() + tail);
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0013).be16(0x0019).be16(0).be32(++Cfg.snacReqId);
   w.text8(std::to_string(c.UIN)).be16(reasonLen).bytes(reason).zeros(tail);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth from %d to %d", "Can't create OLM-auth to %d");
@@ -132,16 +131,14 @@ void ForwardAuthReply(ClientInfo& c) {
   bool ok = ReadAuthTarget(r, target);
   uint8_t flag = r.u8();
   if (!ok || !r.ok()) return BadSnac(c);
-  c.Seq += 1;
   WireWriter w(64);
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0013).be16(flag == 0 ? 0x001B : 0x001C).be16(0).be32(++Cfg.snacReqId);
   w.be16(0x0006).be16(0x0001).be16(0x0002).be16(0x0002).text8(std::to_string(c.UIN));
   if (flag == 0) {
     uint16_t reasonLen = r.be16();
     std::string_view reason = r.bytes(reasonLen);
     if (!r.ok()) {
-      c.Seq -= 1;
       Cfg.snacReqId -= 1;
       return BadSnac(c);
     }

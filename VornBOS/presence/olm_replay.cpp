@@ -51,13 +51,12 @@ void QueueRecord(ClientInfo& c, const Replay& r, const uint8_t* rec, size_t size
   size_t n = size - 6;
   if (n > kMaxOlmRecord) WriteLog("OLM too lage=%d (max=8kB)", 11, c.addr.c_str(), c.UIN, static_cast<int>(n));
   std::vector<uint8_t> frame(rec, rec + size);
-  PutBe16(&frame[2], NextSeq(c));
   if (frame.size() >= 16) std::copy(r.reqId, r.reqId + 4, frame.begin() + 12);
   if (frame.size() >= 30 && GetBe16(&frame[6]) == 0x0015 && GetBe16(&frame[8]) == 0x0003) {
     frame[28] = static_cast<uint8_t>(r.sequence);
     frame[29] = static_cast<uint8_t>(r.sequence >> 8);
   }
-  QueueRawFrame(c, std::move(frame));
+  QueueSessionFrame(c, std::move(frame));
   WriteLog("Send OffLineMsg. Size=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(size));
 }
 

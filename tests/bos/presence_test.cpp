@@ -25,13 +25,14 @@ Bytes MessageSnac(const std::string& to, uint16_t tlvLenField, const Bytes& valu
 
 TEST_F(BosUnit, OnlineNoticeLayout) {
   ClientInfo& c = Session(1234);
-  c.connectTime = static_cast<uint32_t>(std::time(nullptr)) - 90;
+  c.connectTime = 0x5F5E1000;
   std::fill(c.Status, c.Status + 4, 0);
   Bytes notice = BuildOnlineNotice(c);
   ASSERT_EQ(notice.size(), 108u);
   EXPECT_EQ(GetBe16(&notice[4]), 102);
   EXPECT_EQ(GetBe16(&notice[21 + 4 + 4]), 0x0070);
-  EXPECT_EQ(Bytes(notice.end() - 4, notice.end()), (Bytes{0, 0, 0, 0x5A}));
+  // TLV 0x0003 is the sign-on time, seconds since 1970.
+  EXPECT_EQ(Bytes(notice.end() - 8, notice.end()), (Bytes{0, 3, 0, 4, 0x5F, 0x5E, 0x10, 0x00}));
   c.Status[1] = 1;
   EXPECT_EQ(GetBe16(&BuildOnlineNotice(c)[29]), 0x0050);
   // A capability block with the largest stored length stays inside the record.
@@ -177,17 +178,24 @@ TEST_F(BosUnit, ListUpToDateCarriesSizeAndDate) {
   EXPECT_EQ(Bytes(f.end() - 2, f.end()), (Bytes{0x32, 0}));
 }
 
-TEST_F(BosUnit, LocationInfoIsClippedTo108Bytes) {
+TEST_F(BosUnit, LocationInfoKeepsWholeCapabilitiesUpToSeven) {
   ClientInfo& c = Session(1000);
-  Bytes body = {0, 5, 0, 200};
-  body.resize(4 + 200, 0xAB);
-  Receive(c, Snac(2, 4, body));
-  c.in.waitBytes = 0;
-  ReadFLAP(c);
-  EXPECT_EQ(GetBe16(c.clientCaps), 108);
-  EXPECT_EQ(c.clientCaps[2], 0xAB);
-  EXPECT_EQ(c.clientCaps[107], 0xAB);
-  EXPECT_EQ(c.clientCaps[108], 0);
+  struct Case {
+    uint16_t sent, kept;
+  } cases[] = {{200, 112}, {40, 32}, {16, 16}};
+  for (const Case& k : cases) {
+    Bytes body = {0, 5, static_cast<uint8_t>(k.sent >> 8), static_cast<uint8_t>(k.sent)};
+    body.resize(4 + k.sent, 0xAB);
+    Receive(c, Snac(2, 4, body));
+    c.in.waitBytes = 0;
+    ReadFLAP(c);
+    EXPECT_EQ(GetBe16(c.clientCaps), k.kept) << k.sent;
+    EXPECT_EQ(c.clientCaps[2], 0xAB) << k.sent;
+    EXPECT_EQ(c.clientCaps[1 + k.kept], 0xAB) << k.sent;
+    if (k.kept < 112) {
+      EXPECT_EQ(c.clientCaps[2 + k.kept], 0) << k.sent;
+    }
+  }
 }
 
 TEST_F(BosUnit, AContactListStopsAtMaxContactsWithOneLogLinePerUpload) {
