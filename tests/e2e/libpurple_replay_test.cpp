@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -139,9 +141,11 @@ struct Session {
           std::copy(d.begin(), d.end(), frame.begin() + 29);
         }
         c.SendRaw(frame);
+        packets.push_back({f.port, true, frame});
         if (frame[1] == 1) continue;
         auto reply = c.ReadFrame();
         ASSERT_TRUE(reply) << f.number;
+        packets.push_back({f.port, false, Whole(*reply)});
         if (reply->Is(0x0017, 0x0007)) key.assign(reply->data.begin() + 12, reply->data.end());
         if (reply->Is(0x0017, 0x0003)) cookie = ParseTlvs(reply->data, 10)[6];
         continue;
@@ -183,6 +187,8 @@ class Libpurple : public ::testing::Test {
   }
 };
 
+// Client ports of the capture: 30001 (A) logs in on 47450 and has its session on 51394; 30002
+// (B) logs in on 47452, session 51400; A logs in again on 51900, session 35244.
 const std::string kA = "51394", kB = "51400", kA2 = "35244";
 
 TEST_F(Libpurple, EveryFrameCarriesItsConnectionsNextSequenceNumber) {
@@ -253,6 +259,51 @@ TEST_F(Libpurple, OnlineNoticesCarrySignOnTimeWholeCapabilitiesAndAwayText) {
 
 TEST_F(Libpurple, EmailSearchInTheUserLookupFamily) {
   EXPECT_EQ(Find(kA, "2A 02 ?? ?? 00 13  00 0A 00 03 00 00 00 00 00 21  00 01 00 05 '30003'").size(), 1u);
+}
+
+// The replayed session as a capture file (Ethernet, IPv4, TCP to port 5190, one FLAP frame per
+// segment), for tshark's AIM dissector.
+void WritePcap(const std::string& path, const std::vector<Packet>& packets) {
+  std::ofstream out(path, std::ios::binary);
+  auto le32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(Le32(v).data()), 4); };
+  le32(0xA1B2C3D4);
+  out.write("\x02\x00\x04\x00", 4);
+  le32(0), le32(0), le32(65535), le32(1);
+  std::map<std::pair<std::string, bool>, uint32_t> next;  // TCP sequence per port and direction
+  uint32_t t = 0;
+  for (const Packet& p : packets) {
+    uint16_t client = static_cast<uint16_t>(std::stoi(p.port));
+    uint32_t& seq = next[{p.port, p.toServer}];
+    uint32_t ack = next[{p.port, !p.toServer}];
+    Bytes tcp = Cat({Be16(p.toServer ? client : 5190), Be16(p.toServer ? 5190 : client), Be32(seq), Be32(ack),
+                     Bytes{0x50, 0x18, 0xFF, 0xFF, 0, 0, 0, 0}, p.bytes});
+    Bytes ip = Cat({Bytes{0x45, 0}, Be16(static_cast<uint16_t>(20 + tcp.size())),
+                    Bytes{0, 0, 0x40, 0, 0x40, 6, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1}, tcp});
+    Bytes eth = Cat({Bytes(12, 0), Bytes{0x08, 0x00}, ip});
+    le32(++t), le32(0), le32(static_cast<uint32_t>(eth.size())), le32(static_cast<uint32_t>(eth.size()));
+    out.write(reinterpret_cast<const char*>(eth.data()), static_cast<long>(eth.size()));
+    seq += static_cast<uint32_t>(p.bytes.size());
+  }
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* f = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+    ::pclose(f);
+  }
+  return out;
+}
+
+TEST_F(Libpurple, TsharkFindsNoMalformedFrameInTheSession) {
+  if (Shell("command -v tshark").empty()) GTEST_SKIP() << "tshark is not installed";
+  const std::string pcap = run->dir.path() + "libpurple.pcap";
+  WritePcap(pcap, run->packets);
+  const std::string tshark = "tshark -n -d tcp.port==5190,aim -r " + pcap;
+  std::string aim = Shell(tshark + " -Y aim -T fields -e frame.number 2>/dev/null");
+  EXPECT_EQ(static_cast<size_t>(std::count(aim.begin(), aim.end(), '\n')), run->packets.size()) << aim;
+  EXPECT_EQ(Shell(tshark + " -Y _ws.malformed 2>/dev/null"), "");
 }
 
 }  // namespace
