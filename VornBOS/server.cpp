@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "VornBOS/dispatcher.h"
+#include "VornBOS/presence/offline.h"
 #include "VornBOS/session.h"
 #include "VornBOS/tables.h"
 #include "platform/files.h"
@@ -137,6 +138,8 @@ void OnClose(plat::Socket s, ClientInfo** found) {
   }
   // Replies queued for the peer's last frames still go out, as far as the socket takes them
   // without waiting: a client that only shut its sending side reads them before it closes.
+  // Answers waiting for the round's flush of the offline stores are made ready first.
+  if (OfflineAnswersWaiting(**found)) CommitOfflineStores();
   if (!(*found)->sendQueue.empty()) SendStep(**found);
   WriteLog("User close socket=%d", 9, (*found)->addr.c_str(), (*found)->UIN, s);
   DestroySession(**found);
@@ -286,9 +289,12 @@ void ServerThread() {
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
                                    "GetMessage() failed with error=%d"};
-  if (!RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
-                       LogDroppedMessage))
-    return;
+  static const bool hooked = (AddRoundEndHook(CommitOfflineStores), true);
+  (void)hooked;
+  bool ran = RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
+                             LogDroppedMessage);
+  CommitOfflineStores();  // records of the last round reach the disk (their senders have gone)
+  if (!ran) return;
   WaitForServerWork();
   WriteLog("VornBOS finish\n\n", 11, "", 0);
   CloseLog();

@@ -18,6 +18,11 @@ struct ControlGate {
   std::vector<int> pending;
 };
 
+std::vector<std::function<void()>>& RoundEndHooks() {
+  static std::vector<std::function<void()>> hooks;
+  return hooks;
+}
+
 ControlGate& Gate() {
   static ControlGate gate;
   return gate;
@@ -46,7 +51,10 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   OpenGate(loop.get());
   // Log lines of one event round reach the file together, before the loop looks for more work.
   DeferLogFlush(true);
-  loop->SetBeforePoll([] { FlushLog(); });
+  loop->SetBeforePoll([] {
+    for (const auto& hook : RoundEndHooks()) hook();
+    FlushLog();
+  });
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
@@ -69,6 +77,8 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   EventWindow = nullptr;
   return ok;
 }
+
+void AddRoundEndHook(std::function<void()> hook) { RoundEndHooks().push_back(std::move(hook)); }
 
 void PostServiceControl(int control) {
   ControlGate& g = Gate();

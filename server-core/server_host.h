@@ -2,6 +2,7 @@
 // log lines, the message loop, and service controls carried into the loop.
 #pragma once
 #include <cstdint>
+#include <functional>
 
 #include "platform/event_loop.h"
 
@@ -25,3 +26,9 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
 // Called on the main thread: hands the control to the server thread. A control that comes
 // before the loop runs is kept and handed over as soon as it does.
 void PostServiceControl(int control);
+
+// Work for the end of each event round, after the handlers of the round and before the loop
+// waits for more: the offline store's group commit runs here, so that the acknowledgements
+// it queues go out in the same round. Hooks run in the order they were added, then the log
+// lines of the round are written.
+void AddRoundEndHook(std::function<void()> hook);

@@ -109,6 +109,8 @@ void Add(Context& ctx, const std::vector<std::string>& w) {
     if (linkErr == EEXIST) throw Failure("user " + w[0] + " already exists");
     throw Failure("cannot create " + path + ": " + ErrnoText());
   }
+  // The new name must survive a power loss as well as the content.
+  if (!plat::SyncFolder(ctx.data + "Db/")) throw Failure("cannot flush " + ctx.data + "Db/: " + ErrnoText());
   Done(ctx, "user " + std::to_string(uin) + " added", JsonObject().Num("uin", uin).Bool("added", true));
 }
 
@@ -206,6 +208,7 @@ void Delete(Context& ctx, const std::vector<std::string>& w) {
       throw Failure("cannot remove " + f + ": " + ErrnoText() +
                     (removed.empty() ? " (nothing was removed)" : " (removed before: " + removed[0] + ")"));
   }
+  if (!plat::SyncFolder(ctx.data + "Db/")) throw Failure("cannot flush " + ctx.data + "Db/: " + ErrnoText());
   std::vector<std::string> jsonFiles;
   for (const auto& f : removed) jsonFiles.push_back(JsonString(f));
   std::string text = "user " + std::to_string(uin) + " deleted:";

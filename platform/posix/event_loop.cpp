@@ -379,6 +379,8 @@ int EventLoop::Run(const Handler& handler, int& err) {
     if (!TakeMessage(m)) {
       if (EndRound()) continue;
       if (beforePoll_) beforePoll_();
+      // The hook may have queued work (sends it made): that goes first, without waiting.
+      if (!roundEnd_.empty()) continue;
       PollSockets(NextTimerWait());
       FireTimers();
       sinceLastPoll = 0;

@@ -247,6 +247,8 @@ int EventLoop::Run(const Handler& handler, int& err) {
   win_->handler = &handler;
   MSG msg;
   for (;;) {
+    // The end of a round: nothing waits in the queue.
+    if (beforePoll_ && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) beforePoll_();
     BOOL rc = GetMessageA(&msg, nullptr, 0, 0);
     if (rc == 0) break;
     if (rc == -1) {

@@ -5,24 +5,51 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 
 namespace plat {
 
-std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t maxBytes) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+namespace {
+
+// The errno for the last Windows error: ENOENT for a missing file or folder, EIO otherwise.
+int LastErrno() {
+  DWORD e = GetLastError();
+  if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return ENOENT;
+  if (e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL) return ENOSPC;
+  if (e == ERROR_TOO_MANY_OPEN_FILES) return EMFILE;
+  if (e == ERROR_ACCESS_DENIED) return EACCES;
+  return EIO;
+}
+
+HANDLE OpenForRead(const std::string& path) {
+  if (int e = InjectedFault(FileOp::Open, path)) {
+    SetLastError(e == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_READ_FAULT);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+FileRead ReadFileBytes(const std::string& path, size_t maxBytes) {
+  HANDLE h = OpenForRead(path);
+  if (h == INVALID_HANDLE_VALUE) return FileRead::Failed(LastErrno());
   std::vector<uint8_t> out;
   uint8_t buf[8192];
   while (out.size() < maxBytes) {
     DWORD n = 0;
     DWORD want = static_cast<DWORD>(std::min(sizeof buf, maxBytes - out.size()));
-    if (!ReadFile(h, buf, want, &n, nullptr) || n == 0) break;
+    if (InjectedFault(FileOp::Read, path) || !ReadFile(h, buf, want, &n, nullptr)) {
+      CloseHandle(h);
+      return FileRead::Failed(EIO);
+    }
+    if (n == 0) break;
     out.insert(out.end(), buf, buf + n);
   }
   CloseHandle(h);
-  return out;
+  return FileRead::Content(std::move(out));
 }
 
 static bool WriteAll(HANDLE h, const void* data, size_t len) {
@@ -44,40 +71,57 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsi
   std::string tmp = path + suffix;
   HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  bool ok = WriteAll(h, data, len);
+  bool ok = !InjectedFault(FileOp::Write, path) && WriteAll(h, data, len) &&
+            !InjectedFault(FileOp::Fsync, path) && FlushFileBuffers(h);
   ok = CloseHandle(h) && ok;
+  if (ok && InjectedFault(FileOp::Rename, path)) ok = false;
   // The rename replaces the old file in one step, so a reader sees the old or the new text.
   if (ok && MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
   DeleteFileA(tmp.c_str());
   return false;
 }
 
-std::optional<std::vector<uint8_t>> ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+FileRead ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes) {
+  HANDLE h = OpenForRead(path);
+  if (h == INVALID_HANDLE_VALUE) return FileRead::Failed(LastErrno());
   std::vector<uint8_t> out;
   LARGE_INTEGER pos;
   pos.QuadPart = static_cast<LONGLONG>(offset);
-  if (SetFilePointerEx(h, pos, nullptr, FILE_BEGIN)) {
-    out.resize(maxBytes);
-    size_t got = 0;
-    while (got < maxBytes) {
-      DWORD n = 0;
-      DWORD want = static_cast<DWORD>(std::min<size_t>(maxBytes - got, 1u << 20));
-      if (!ReadFile(h, out.data() + got, want, &n, nullptr) || n == 0) break;
-      got += n;
-    }
-    out.resize(got);
+  if (!SetFilePointerEx(h, pos, nullptr, FILE_BEGIN)) {
+    CloseHandle(h);
+    return FileRead::Failed(EIO);
   }
+  out.resize(maxBytes);
+  size_t got = 0;
+  while (got < maxBytes) {
+    DWORD n = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(maxBytes - got, 1u << 20));
+    if (InjectedFault(FileOp::Read, path) || !ReadFile(h, out.data() + got, want, &n, nullptr)) {
+      CloseHandle(h);
+      return FileRead::Failed(EIO);
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  out.resize(got);
   CloseHandle(h);
-  return out;
+  return FileRead::Content(std::move(out));
 }
 
 AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return AppendResult::OpenFailed;
+  int err = 0;
+  return AppendRecord(path, data, len, maxSize, err);
+}
+
+AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err) {
+  err = InjectedFault(FileOp::Open, path);
+  HANDLE h = err ? INVALID_HANDLE_VALUE
+                 : CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (!err) err = LastErrno();
+    return AppendResult::OpenFailed;
+  }
   LARGE_INTEGER size{};
   LARGE_INTEGER zero{};
   if (!GetFileSizeEx(h, &size) || !SetFilePointerEx(h, zero, nullptr, FILE_END)) {
@@ -86,16 +130,57 @@ AppendResult AppendRecord(const std::string& path, const void* data, size_t len,
   }
   if (maxSize != 0 && static_cast<uint64_t>(size.QuadPart) + len > maxSize) {
     CloseHandle(h);
+    err = EFBIG;
     return AppendResult::TooLarge;
   }
-  bool ok = WriteAll(h, data, len);
-  if (!ok) {
+  AppendResult r = AppendResult::Ok;
+  if (InjectedFault(FileOp::Write, path) || !WriteAll(h, data, len)) {
+    r = AppendResult::ShortWrite;
+  } else if (InjectedFault(FileOp::Fsync, path) || !FlushFileBuffers(h)) {
+    r = AppendResult::FlushFailed;
+  }
+  if (r != AppendResult::Ok) {
+    err = EIO;
     // A partly written record would be read as the head of every later one: cut it off.
     SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
     SetEndOfFile(h);
   }
   CloseHandle(h);
-  return ok ? AppendResult::Ok : AppendResult::ShortWrite;
+  return r;
+}
+
+// Each record is flushed as it is appended; Commit only reports.
+AppendBatch::~AppendBatch() = default;
+
+bool AppendBatch::Holds(const std::string& path) const {
+  for (const Open& f : files_)
+    if (f.path == path) return true;
+  return false;
+}
+
+AppendResult AppendBatch::Append(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err) {
+  AppendResult r = AppendRecord(path, data, len, maxSize, err);
+  if (r == AppendResult::Ok && !Holds(path)) files_.push_back(Open{path, -1, 0});
+  return r;
+}
+
+std::vector<AppendBatch::Outcome> AppendBatch::Commit() {
+  std::vector<Outcome> out;
+  for (const Open& f : files_) out.push_back(Outcome{f.path, 0});
+  files_.clear();
+  return out;
+}
+
+bool SyncFolder(const std::string&) { return true; }
+
+bool FileSize(const std::string& path, uint64_t& size, int& err) {
+  WIN32_FILE_ATTRIBUTE_DATA d{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) {
+    err = LastErrno();
+    return false;
+  }
+  size = (static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  return true;
 }
 
 bool DirWritable(const std::string& dir, int& err) {
@@ -143,7 +228,10 @@ std::vector<std::string> RemoveStaleTempFiles(const std::string& dir, long minAg
   return removed;
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+  if (InjectedFault(FileOp::Unlink, path)) return false;
+  return DeleteFileA(path.c_str()) != 0 || LastErrno() == ENOENT;
+}
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -171,7 +259,7 @@ bool WriteFileInPlace(const std::string& path, const void* data, size_t len, uns
   return WriteFileAtomic(path, data, len, mode);
 }
 
-std::optional<std::vector<uint8_t>> ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
+FileRead ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
   busy = false;
   return ReadFileBytes(path, maxBytes);
 }
