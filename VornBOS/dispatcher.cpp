@@ -110,6 +110,7 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x04, 0x04}, [](ClientInfo& c) { Template(c, MessagingParamsFrame()); }},
       {{0x04, 0x06}, RouteByChannel},
       {{0x04, 0x0B}, ForwardAck},
+      {{0x04, 0x10}, RetrieveOfflineMessages},
       {{0x04, 0x14}, RelayTyping},
       {{0x09, 0x02}, [](ClientInfo& c) { Template(c, PrivacyRightsFrame()); }},
       {{0x0A, 0x02}, LookupByEmail},

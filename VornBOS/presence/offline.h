@@ -38,5 +38,8 @@ void FlushOfflineStoresBefore(const std::string& path);
 void ForwardAuthRequest(ClientInfo& c);
 void ForwardAuthReply(ClientInfo& c);
 void SendOfflineMessages(const MetaRequest& req);
+// SNAC 0x0004/0x0010: the same store replayed as incoming messages, then 0x0004/0x0017; what
+// was replayed is removed (offline_retrieve.cpp).
+void RetrieveOfflineMessages(ClientInfo& c);
 // Meta request 0x003E: removes the records replayed to this session (olm_replay.h).
 void DeleteOfflineMessages(ClientInfo& c);

@@ -257,6 +257,25 @@ TEST_F(Libpurple, OnlineNoticesCarrySignOnTimeWholeCapabilitiesAndAwayText) {
   }
 }
 
+// A's message to B, stored while B was offline, reaches B at its 04/10 as a channel-1 message
+// marked stored, with the time it was sent; every 04/10 ends with 04/17 (A's two find nothing
+// stored), and the delivered message has left the store.
+TEST_F(Libpurple, OfflineMessagesAskedForWithTheMessagingFamily) {
+  auto stored = Find(kB, "2A 02 ?? ?? 00 63  00 04 00 07 00 00 00 00 00 00  ?? ?? ?? ?? 00 00 00 01  00 01  05 '30001'"
+                         "  00 00  00 00  00 02 00 35  05 01 00 01 01  01 01 00 2C 00 00 00 00"
+                         "  '<HTML><BODY>offline-471d53</BODY></HTML>'  00 06 00 00  00 16 00 04 ?? ?? ?? ??");
+  ASSERT_EQ(stored.size(), 1u);
+  Bytes sent = ParseTlvs(stored[0]->data, 30)[0x0016];
+  ASSERT_EQ(sent.size(), 4u);
+  uint32_t t = uint32_t(sent[0]) << 24 | uint32_t(sent[1]) << 16 | uint32_t(sent[2]) << 8 | sent[3];
+  EXPECT_GE(t + 60, run->connected[kA].first);
+  EXPECT_LE(t, run->connected[kB].second);
+  EXPECT_EQ(Bytes(stored[0]->data.begin() + 10, stored[0]->data.begin() + 14), sent);
+  const std::string end = "2A 02 ?? ?? 00 0A  00 04 00 17 00 00 00 00 00 00";
+  for (const std::string& port : {kA, kB, kA2}) EXPECT_EQ(Find(port, end).size(), 1u) << port;
+  EXPECT_FALSE(run->dir.Exists("olm/30002.olm"));
+}
+
 TEST_F(Libpurple, EmailSearchInTheUserLookupFamily) {
   EXPECT_EQ(Find(kA, "2A 02 ?? ?? 00 13  00 0A 00 03 00 00 00 00 00 21  00 01 00 05 '30003'").size(), 1u);
 }

@@ -217,5 +217,31 @@ TEST_F(PresenceFrames, AuthorizationForwardingAndTheOfflineStore) {
   EXPECT_TRUE(Sent(c).empty());
 }
 
+// AIM-style retrieval (0x0004/0x0010) of the same store: the stored message as an incoming
+// message marked stored, with its time, then the end reply; after that nothing is left for
+// either way of asking.
+TEST_F(PresenceFrames, OfflineRetrievalByMessagingFamilyDeliversEachMessageOnce) {
+  ClientInfo& a = Online(1000, 0x0100);
+  std::time_t now = std::time(nullptr);
+  Dispatch(a, MessageSnac("00 01", "3000", kTlvHi, "  00 06 00 00"));
+  ClientInfo& c = Online(3000, 0x0500);
+  const Bytes retrieve = Hex("00 04 00 10 00 00 00 00 00 07");
+  Dispatch(c, retrieve);
+  if (std::time(nullptr) / 60 != now / 60) GTEST_SKIP() << "the minute changed while storing";
+  char sent[16];
+  uint32_t minute = static_cast<uint32_t>(now - now % 60);
+  std::snprintf(sent, sizeof sent, "%02X %02X %02X %02X", minute >> 24, (minute >> 16) & 0xFF, (minute >> 8) & 0xFF,
+                minute & 0xFF);
+  ExpectFrames(Sent(c),
+               {Hex("2A 02 05 00 00 3C  00 04 00 07 00 00 00 00 00 07  " + std::string(sent) +
+                    " 00 00 00 01  00 01  04 '1000'  00 00  00 00"
+                    "  00 02 00 0F  05 01 00 01 01  01 01 00 06 00 00 00 00 'Hi'  00 06 00 00  00 16 00 04 " + sent),
+                Hex("2A 02 05 01 00 0A  00 04 00 17 00 00 00 00 00 07")},
+               "retrieved");
+  Dispatch(c, Hex("00 15 00 02 00 00 71 72 73 74  00 01 00 0A  08 00  B8 0B 00 00  3C 00  07 99"));
+  Dispatch(c, retrieve);
+  ExpectFrames(Sent(c), {Hex("2A 02 05 02 00 0A  00 04 00 17 00 00 00 00 00 07")}, "asked again");
+}
+
 }  // namespace
 }  // namespace frames
