@@ -17,6 +17,12 @@ Bytes Snac(uint16_t family, uint16_t subtype, const Bytes& body) {
   return w.buffer();
 }
 
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 Bytes MessageSnac(const std::string& to, uint16_t tlvLenField, const Bytes& value) {
   WireWriter w;
   w.zeros(8).be16(1).text8(to).be16(2).be16(tlvLenField).bytes(value.data(), value.size());
@@ -58,6 +64,27 @@ TEST_F(BosUnit, StatusRequestReadsTheDirectBlockOnlyWhenWhole) {
   EXPECT_EQ(Bytes(c.ipInt, c.ipInt + 4), (Bytes{10, 1, 2, 3}));
   EXPECT_EQ(c.Port, 4000u);
   EXPECT_EQ(c.Version, 9);
+}
+
+// Each TLV of a status change replaces what it stands for wherever it stands; the extended
+// status data keeps whole items only.
+TEST_F(BosUnit, StatusChangeTakesItsTlvsWhereTheyStand) {
+  ClientInfo& c = Session(1000);
+  Bytes ext = {0, 2, 4, 3, 'a', 'b', 'c', 0, 9, 0, 0, 0, 1, 0, 16, 1, 2, 3};  // the last item is cut
+  Bytes dc = {10, 1, 2, 3, 0, 0, 0x0F, 0xA0, 4, 0, 9, 0x11, 0x22, 0x33, 0x44};
+  Receive(c, Snac(1, 0x1E, Cat({Bytes{0, 0x1D, 0, static_cast<uint8_t>(ext.size())}, ext, Bytes{0, 6, 0, 4, 0, 1, 0, 2},
+                                Bytes{0, 0x0C, 0, 15}, dc})));
+  NotifyStatusChange(c);
+  EXPECT_EQ(c.extStatus, std::string("\0\2\4\3abc\0\x09\0\0", 11));
+  EXPECT_EQ(Bytes(c.Status, c.Status + 4), (Bytes{0, 1, 0, 2}));
+  EXPECT_EQ(Bytes(c.ipInt, c.ipInt + 4), (Bytes{10, 1, 2, 3}));
+  EXPECT_EQ(c.Port, 4000u);
+  EXPECT_EQ(Bytes(c.Cookie, c.Cookie + 4), (Bytes{0x11, 0x22, 0x33, 0x44}));
+  Receive(c, Snac(1, 0x1E, Bytes{0, 0x1D, 0, 4, 0, 2, 0, 0}));  // what it leaves out stays
+  NotifyStatusChange(c);
+  EXPECT_EQ(c.extStatus, std::string("\0\2\0\0", 4));
+  EXPECT_EQ(Bytes(c.Status, c.Status + 4), (Bytes{0, 1, 0, 2}));
+  EXPECT_EQ(c.Port, 4000u);
 }
 
 TEST_F(BosUnit, WatchersGetOneCopyAndLeaveTheIndexWhenDestroyed) {
