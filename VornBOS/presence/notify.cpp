@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <ctime>
 
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
@@ -51,9 +50,7 @@ std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c) {
   bool flags = c.Status[0] != 0 || c.Status[1] != 0;
   WireWriter w(128 + c.extStatus.size());
   w.be16(0x0003).be16(0x000B).be16(0).be32(0);
-  w.text8(std::to_string(c.UIN)).be16(0);
-  size_t tlvCountAt = w.size();
-  w.be16(7);
+  w.text8(std::to_string(c.UIN)).be16(0).be16(c.extStatus.empty() ? 7 : 8);
   w.tlv16(0x0001, flags ? 0x0050 : 0x0070);
   w.be16(0x000C).be16(0x0025).bytes(c.ipInt, 4).be32(c.Port & 0xFFFF).u8(c.dcType);
   w.u8(0).u8(c.Version).bytes(c.Cookie, 4).be32(0x50).be32(3).be32(0xFFFFFFFF).zeros(10);
@@ -63,9 +60,7 @@ std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c) {
   w.tlv32(0x000F, 0x00005B15);
   w.tlv32(0x0003, c.connectTime);  // the sign-on time, seconds since 1970
   if (!c.extStatus.empty()) w.tlv(0x001D, c.extStatus);
-  std::vector<uint8_t>& b = w.buffer();
-  if (!c.extStatus.empty()) PutBe16(&b[tlvCountAt], 8);
-  return MakeTemplate(2, b);
+  return MakeTemplate(2, w.buffer());
 }
 
 void NotifyStatusChange(ClientInfo& c) {
