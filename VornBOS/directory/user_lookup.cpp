@@ -20,10 +20,11 @@ constexpr uint16_t kErrorNoMatch = 0x0014;
 constexpr size_t kCompareSize = 100;  // stored addresses are compared up to 99 characters
 constexpr size_t kMaxData = 0xFFFF - 6;
 
-std::vector<uint8_t> SnacHead(const ClientInfo& c, uint16_t subtype) {
+// A reply's SNAC header, with the request's id.
+WireWriter SnacHead(const ClientInfo& c, uint16_t subtype) {
   WireWriter w(64);
   w.be16(kLookupFamily).be16(subtype).be16(0).bytes(c.in.data.data() + 6, 4);
-  return std::move(w.buffer());
+  return w;
 }
 
 }  // namespace
@@ -31,8 +32,7 @@ std::vector<uint8_t> SnacHead(const ClientInfo& c, uint16_t subtype) {
 void LookupByEmail(ClientInfo& c) {
   std::string_view body(reinterpret_cast<const char*>(c.in.data.data()) + 10, c.in.length - 10u);
   std::string wanted(body.substr(0, body.find('\0')));
-  WireWriter w;
-  w.bytes(SnacHead(c, kLookupReply).data(), 10);
+  WireWriter w = SnacHead(c, kLookupReply);
   size_t found = 0;
   if (!wanted.empty() && wanted.size() < kCompareSize) {
     ForEachIndexedUser([&](uint32_t uin) {
@@ -46,8 +46,8 @@ void LookupByEmail(ClientInfo& c) {
   }
   WriteLog("Find by email. Found=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(found));
   if (found == 0) {
-    WireWriter e;
-    e.bytes(SnacHead(c, kLookupError).data(), 10).be16(kErrorNoMatch);
+    WireWriter e = SnacHead(c, kLookupError);
+    e.be16(kErrorNoMatch);
     QueueFrame(c, 2, e.buffer());
     return;
   }
