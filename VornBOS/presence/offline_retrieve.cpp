@@ -22,7 +22,7 @@ namespace {
 constexpr size_t kRecordText = 44;  // stored message: offset of its text (length at 42)
 
 // Seconds since 1970 of a UTC date and time.
-int64_t UtcSeconds(int64_t y, unsigned m, unsigned d, unsigned hour, unsigned minute) {
+int64_t UtcSeconds(int64_t y, int64_t m, int64_t d, int64_t hour, int64_t minute) {
   y -= m <= 2;
   int64_t era = (y >= 0 ? y : y - 399) / 400;
   int64_t yoe = y - era * 400;
