@@ -14,6 +14,7 @@ constexpr size_t kExtStatusMax = 1024;   // longest extended status data (TLV 0x
 
 struct ClientInfo : FlapConn {
   std::vector<uint32_t> contacts;  // the uploaded contact list, in upload order
+  std::vector<uint32_t> ssiContacts;  // buddies watched through the stored list, sorted, each once
   uint32_t Port = 0;
   uint8_t Cookie[4] = {0, 0, 0, 0};
   uint8_t dcType = 4;

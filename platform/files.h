@@ -116,6 +116,10 @@ bool SyncFolder(const std::string& dir);
 // True when s ends in suffix, letters compared without case.
 bool EndsWithNoCase(const std::string& s, const std::string& suffix);
 
+// True for a name that a WriteFileAtomic may have left behind: "<name>.XXXXXX" (six letters
+// or digits) where <name> ends in ".ini" or ".ssi", is a number, or is the start-up probe.
+bool IsStaleTempCandidate(const std::string& name);
+
 // The order of ListFiles: by the number at the start of the name, then by name.
 bool FileNameOrder(const std::string& a, const std::string& b);
 

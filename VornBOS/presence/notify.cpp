@@ -2,6 +2,7 @@
 
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/config.h"
 #include "server-core/wire.h"
 
@@ -25,14 +26,9 @@ std::string WholeStatusItems(std::string_view v) {
   return std::string(v.substr(0, end));
 }
 
-// Sends a copy of a notice to every watcher of the UIN that still has a socket, one copy
-// each, with a fresh request id per copy.
-void SendToWatchers(uint32_t uin, const std::vector<uint8_t>& notice, const ClientInfo* skip) {
-  for (ClientInfo* w : WatchersOf(uin)) {
-    if (w->ClnSocket < 0 || w == skip) continue;
-    ReqId id = MakeReqId(++Cfg.snacReqId);
-    SendTemplate(*w, notice, id.b);
-  }
+void SendCopy(ClientInfo& w, const std::vector<uint8_t>& notice) {
+  ReqId id = MakeReqId(++Cfg.snacReqId);
+  SendTemplate(w, notice, id.b);
 }
 
 std::vector<uint8_t> BuildDepartureNotice(const ClientInfo& c) {
@@ -64,6 +60,8 @@ std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c) {
 }
 
 void NotifyStatusChange(ClientInfo& c) {
+  uint8_t before[4];
+  std::copy(c.Status, c.Status + 4, before);
   // Each TLV the request carries replaces what it stands for; what it leaves out stays.
   WireReader r(c.in.data.data(), c.in.length);
   r.seek(10);
@@ -72,24 +70,52 @@ void NotifyStatusChange(ClientInfo& c) {
     uint16_t length = r.be16();
     // A last TLV cut short by the end of the request gives what it holds.
     std::string_view v = r.bytes(std::min<size_t>(length, r.remaining()));
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(v.data());
+    const uint8_t* q = reinterpret_cast<const uint8_t*>(v.data());
     if (type == kTlvStatus && v.size() >= 4) {
-      std::copy(p, p + 4, c.Status);
+      std::copy(q, q + 4, c.Status);
     } else if (type == kTlvDirectConnection && v.size() >= kDcFields) {
       // Internal address, port (32-bit, 16 bits used), type, version (16-bit), cookie.
-      std::copy(p, p + 4, c.ipInt);
-      c.Port = GetBe16(p + 6);
-      c.dcType = p[8];
-      c.Version = p[10];
-      std::copy(p + 11, p + 15, c.Cookie);
+      std::copy(q, q + 4, c.ipInt);
+      c.Port = GetBe16(q + 6);
+      c.dcType = q[8];
+      c.Version = q[10];
+      std::copy(q + 11, q + 15, c.Cookie);
     } else if (type == kTlvExtStatus) {
       c.extStatus = WholeStatusItems(v);
     }
   }
-  SendToWatchers(c.UIN, BuildOnlineNotice(c), nullptr);
+  // Every watcher that may see the new status gets it; one that saw the old status and may
+  // not see the new one (the owner went invisible) sees the owner leave.
+  const SsiPrivacy& p = OwnerList(c.UIN).privacy;
+  std::vector<uint8_t> online = BuildOnlineNotice(c), gone;
+  for (ClientInfo* w : WatchersOf(c.UIN)) {
+    if (w->ClnSocket < 0) continue;
+    if (MaySee(p, c.Status, c.UIN, w->UIN)) {
+      SendCopy(*w, online);
+    } else if (MaySee(p, before, c.UIN, w->UIN)) {
+      if (gone.empty()) gone = BuildDepartureNotice(c);
+      SendCopy(*w, gone);
+    }
+  }
+}
+
+void RefreshPresence(ClientInfo& c, const SsiPrivacy& before) {
+  const SsiPrivacy& now = OwnerList(c.UIN).privacy;
+  std::vector<uint8_t> online, gone;
+  for (ClientInfo* w : WatchersOf(c.UIN)) {
+    if (w->ClnSocket < 0 || w == &c) continue;
+    bool was = MaySee(before, c.Status, c.UIN, w->UIN), is = MaySee(now, c.Status, c.UIN, w->UIN);
+    if (was == is) continue;
+    std::vector<uint8_t>& notice = is ? online : gone;
+    if (notice.empty()) notice = is ? BuildOnlineNotice(c) : BuildDepartureNotice(c);
+    SendCopy(*w, notice);
+  }
 }
 
 void NotifyDeparture(ClientInfo& c) {
   if (c.UIN == 0) return;
-  SendToWatchers(c.UIN, BuildDepartureNotice(c), &c);
+  std::vector<uint8_t> gone = BuildDepartureNotice(c);
+  const SsiPrivacy& p = OwnerList(c.UIN).privacy;
+  for (ClientInfo* w : WatchersOf(c.UIN))
+    if (w->ClnSocket >= 0 && w != &c && MaySee(p, c.Status, c.UIN, w->UIN)) SendCopy(*w, gone);
 }
