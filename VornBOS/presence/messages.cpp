@@ -50,14 +50,15 @@ std::vector<uint8_t> MessageTlv(ClientInfo& sender, const IcbmMessage& m, uint32
   return std::move(w.buffer());
 }
 
-// The incoming-message frame (SNAC 0x04/0x07) for a recipient, numbered with the sender's
-// counter; empty when it would not fit in one frame.
+// The incoming-message frame (SNAC 0x04/0x07) for a recipient (its sequence number is the
+// recipient's, stamped when queued); empty when it would not fit in one frame. A sender that
+// asked for typing events on the message's channel gets the empty TLV 0x000B after the
+// message, which tells the recipient that it may send typing notifications back.
 std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage& m, uint32_t from) {
   std::vector<uint8_t> tlv = MessageTlv(sender, m, from);
   if (tlv.size() > kMaxFrame - 80) return {};
-  WireWriter w(80 + tlv.size());
-  sender.Seq += 1;
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(sender.Seq)).be16(0);
+  WireWriter w(84 + tlv.size());
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0004).be16(0x0007).be16(0).be32(++Cfg.snacReqId);
   w.bytes(m.snac + 10, 10);  // cookie and channel
   w.text8(std::to_string(from)).be16(0).be16(4);
@@ -65,13 +66,14 @@ std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage&
   w.be16(0x0006).be16(4).bytes(sender.Status, 4);
   w.tlv32(0x000F, 0x000042E0).tlv32(0x0003, 0x3E375BD7);
   w.bytes(tlv.data(), tlv.size());
+  if (WantsTypingEvents(sender, m.channel)) w.be16(0x000B).be16(0);
   return std::move(w.buffer());
 }
 
 void QueueMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
   std::vector<uint8_t> frame = IncomingMessageFrame(sender, m, from);
   if (frame.empty()) return BadSnac(sender, m.len);
-  QueueRawFrame(recipient, std::move(frame));
+  QueueSessionFrame(recipient, std::move(frame));
 }
 
 }  // namespace
@@ -183,10 +185,9 @@ void RelayAdvancedMessage(ClientInfo& sender) {
   if (verdict == MessageVerdict::Refuse) return RefuseMessage(sender, m.recipient);
   std::vector<uint8_t> ack(6 + 21 + m.tl);
   ack[1] = 2;
-  PutBe16(&ack[2], NextSeq(sender));
   std::copy(m.snac, m.snac + 21 + m.tl, ack.begin() + 6);
   PutBe16(&ack[6 + 2], 0x000C);
-  QueueRawFrame(sender, std::move(ack));
+  QueueSessionFrame(sender, std::move(ack));
   if (verdict == MessageVerdict::Drop) return;  // an ignored sender is not told
   if (ClientInfo* r = FindUser(m.recipient)) {
     QueueMessage(sender, m, *r, sender.UIN);
@@ -209,8 +210,8 @@ void ForwardAck(ClientInfo& c) {
     return;
   }
   WireWriter w(rest.size() + 48);
-  w.u8(0x2A).u8(2).be16(NextSeq(c)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0004).be16(0x000B).be16(0).be32(++Cfg.snacReqId);
   w.bytes(cookieAndChannel).text8(std::to_string(c.UIN)).bytes(rest);
-  QueueRawFrame(*t, std::move(w.buffer()));
+  QueueSessionFrame(*t, std::move(w.buffer()));
 }

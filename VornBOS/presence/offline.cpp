@@ -141,7 +141,7 @@ void DeliverOrStore(ClientInfo& from, uint32_t target, std::vector<uint8_t>&& fr
                     const char* failedLine) {
   if (frame.size() > kMaxFrame) return BadSnac(from);
   if (ClientInfo* t = FindUser(target)) {
-    QueueRawFrame(*t, std::move(frame));
+    QueueSessionFrame(*t, std::move(frame));
     return;
   }
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - 6));
@@ -345,9 +345,8 @@ void ForwardAuthRequest(ClientInfo& c) {
   std::string_view reason = r.bytes(reasonLen);
   if (!ok || !r.ok()) return BadSnac(c);
   size_t tail = r.remaining();
-  c.Seq += 1;
   WireWriter w(32 + reason.size() + tail);
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0013).be16(0x0019).be16(0).be32(++Cfg.snacReqId);
   w.text8(std::to_string(c.UIN)).be16(reasonLen).bytes(reason).zeros(tail);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth from %d to %d", "Can't create OLM-auth to %d");
@@ -373,9 +372,8 @@ bool ForwardAuthReply(ClientInfo& c) {
   }
   // 13/1B in the form clients read for a grant and a refusal alike: the replier's number,
   // the flag, the reason.
-  c.Seq += 1;
   WireWriter w(32 + reason.size());
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0013).be16(0x001B).be16(0).be32(++Cfg.snacReqId);
   w.text8(std::to_string(c.UIN)).u8(flag).be16(static_cast<uint16_t>(reason.size())).bytes(reason);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth commit from %d to %d",

@@ -52,5 +52,8 @@ void ForwardAuthRequest(ClientInfo& c);
 // 13/1A: the requester gets 13/1B (now, or from its offline store). False for a bad SNAC.
 bool ForwardAuthReply(ClientInfo& c);
 void SendOfflineMessages(const MetaRequest& req);
+// SNAC 0x0004/0x0010: the same store replayed as incoming messages, then 0x0004/0x0017; what
+// was replayed is removed (offline_retrieve.cpp).
+void RetrieveOfflineMessages(ClientInfo& c);
 // Meta request 0x003E: removes the records replayed to this session (olm_replay.h).
 void DeleteOfflineMessages(ClientInfo& c);
