@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -55,15 +56,169 @@ bool EnsureFile(LogState& st, const std::tm& now) {
   return st.file != nullptr;
 }
 
+// A bounded output that counts what did not fit, like the printf family.
+struct Out {
+  char* buf;
+  size_t size;
+  size_t len = 0;
+  void put(char c) {
+    if (len < size) buf[len] = c;
+    ++len;
+  }
+  void put(const char* s, size_t n) {
+    if (len < size) std::memcpy(buf + len, s, std::min(n, size - len));
+    len += n;
+  }
+  void pad(char c, size_t n) {
+    if (len < size) std::memset(buf + len, c, std::min(n, size - len));
+    len += n;
+  }
+};
+
+// One integer conversion with the printf rules for the flags '-' and '0', a width and a
+// precision.
+void PutInteger(Out& o, bool negative, unsigned long long v, unsigned base, bool upper, int width, int prec,
+                bool left, bool zero) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  if (!(v == 0 && prec == 0)) {
+    if (base == 10) {
+      do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+      } while (v != 0);
+    } else {
+      const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+      do {
+        *--p = set[v & 15];
+        v >>= 4;
+      } while (v != 0);
+    }
+  }
+  size_t n = static_cast<size_t>(end - p);
+  size_t precZeros = prec > 0 && static_cast<size_t>(prec) > n ? static_cast<size_t>(prec) - n : 0;
+  size_t body = (negative ? 1 : 0) + precZeros + n;
+  size_t fill = width > 0 && static_cast<size_t>(width) > body ? static_cast<size_t>(width) - body : 0;
+  if (fill && !left && !(zero && prec < 0)) o.pad(' ', fill);
+  if (negative) o.put('-');
+  if (fill && !left && zero && prec < 0) o.pad('0', fill);
+  if (precZeros) o.pad('0', precZeros);
+  o.put(p, n);
+  if (fill && left) o.pad(' ', fill);
+}
+
+// Formats the conversions the log lines use (%d %i %u %x %X %s %c %%, the flags '-' and '0',
+// width, precision, the l and ll sizes) as snprintf does, without its general machinery.
+// False for anything else: the caller then formats with vsnprintf.
+bool FormatByHand(Out& o, const char* f, va_list ap) {
+  for (; *f; ++f) {
+    if (*f != '%') {
+      const char* pct = std::strchr(f, '%');
+      size_t run = pct ? static_cast<size_t>(pct - f) : std::strlen(f);
+      o.put(f, run);
+      f += run;
+      if (!*f) break;
+    }
+    ++f;
+    bool left = false, zero = false;
+    for (;; ++f) {
+      if (*f == '-') left = true;
+      else if (*f == '0') zero = true;
+      else break;
+    }
+    int width = 0, prec = -1, size = 0;
+    while (*f >= '0' && *f <= '9') width = width * 10 + (*f++ - '0');
+    if (*f == '.') {
+      prec = 0;
+      ++f;
+      while (*f >= '0' && *f <= '9') prec = prec * 10 + (*f++ - '0');
+    }
+    if (*f == 'l') {
+      ++f;
+      size = 1;
+      if (*f == 'l') {
+        ++f;
+        size = 2;
+      }
+    }
+    switch (*f) {
+      case 'd':
+      case 'i': {
+        long long v = size == 2 ? va_arg(ap, long long) : size == 1 ? va_arg(ap, long) : va_arg(ap, int);
+        unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        PutInteger(o, v < 0, mag, 10, false, width, prec, left, zero);
+        break;
+      }
+      case 'u':
+      case 'x':
+      case 'X': {
+        unsigned long long v = size == 2   ? va_arg(ap, unsigned long long)
+                               : size == 1 ? va_arg(ap, unsigned long)
+                                           : va_arg(ap, unsigned int);
+        PutInteger(o, false, v, *f == 'u' ? 10 : 16, *f == 'X', width, prec, left, zero);
+        break;
+      }
+      case 's': {
+        if (size) return false;
+        const char* text = va_arg(ap, const char*);
+        if (!text) return false;
+        size_t n = prec >= 0 ? strnlen(text, static_cast<size_t>(prec)) : std::strlen(text);
+        size_t fill = width > 0 && static_cast<size_t>(width) > n ? static_cast<size_t>(width) - n : 0;
+        if (!left) o.pad(' ', fill);
+        o.put(text, n);
+        if (left) o.pad(' ', fill);
+        break;
+      }
+      case 'c': {
+        if (size || prec >= 0) return false;
+        char c = static_cast<char>(va_arg(ap, int));
+        size_t fill = width > 1 ? static_cast<size_t>(width) - 1 : 0;
+        if (!left) o.pad(' ', fill);
+        o.put(c);
+        if (left) o.pad(' ', fill);
+        break;
+      }
+      case '%':
+        if (size || width || prec >= 0 || left || zero) return false;
+        o.put('%');
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+// The line head: time stamp, the name right-aligned in 14 columns, the number (signed) in 8
+// columns and blank for 0, then " - ".
+void PutHead(Out& o, const char* stamp, size_t stampLen, const char* name, uint32_t number) {
+  o.put(stamp, stampLen);
+  size_t n = name ? std::strlen(name) : 0;
+  if (n < 14) o.pad(' ', 14 - n);
+  if (n) o.put(name, n);
+  o.put(' ');
+  int32_t v = static_cast<int32_t>(number);
+  unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(static_cast<long long>(v)) : static_cast<unsigned long long>(v);
+  PutInteger(o, v < 0, mag, 10, false, 8, 0, false, false);
+  o.put(" - ", 3);
+}
+
 // Time stamp, name and number columns and the text into buf; returns the length of the whole
 // line (without a terminator), which may exceed what fitted.
-size_t FormatLine(char* buf, size_t size, const char* stamp, const char* name, uint32_t number,
+size_t FormatLine(char* buf, size_t size, const char* stamp, size_t stampLen, const char* name, uint32_t number,
                   const char* format, va_list ap) {
-  int head = std::snprintf(buf, size, "%s%14s %8.0d - ", stamp, name ? name : "", static_cast<int32_t>(number));
-  if (head < 0) return 0;
-  size_t used = std::min(static_cast<size_t>(head), size);
+  Out o{buf, size};
+  PutHead(o, stamp, stampLen, name, number);
+  size_t head = o.len;
+  va_list copy;
+  va_copy(copy, ap);
+  bool done = FormatByHand(o, format, copy);
+  va_end(copy);
+  if (done) return o.len;
+  size_t used = std::min(head, size);
   int text = std::vsnprintf(buf + used, size - used, format, ap);
-  return static_cast<size_t>(head) + (text < 0 ? 0 : static_cast<size_t>(text));
+  return head + (text < 0 ? 0 : static_cast<size_t>(text));
 }
 
 char TextChar(uint8_t b) { return (b >= 0x20 && b < 0x7F) || b > 0x70 ? static_cast<char>(b) : '.'; }
@@ -103,14 +258,14 @@ void WriteLog(const char* format, int16_t level, const char* name, uint32_t numb
   va_list ap, again;
   va_start(ap, number);
   va_copy(again, ap);
-  size_t len = FormatLine(line, sizeof line, st.stamp, name, number, format, ap);
+  size_t len = FormatLine(line, sizeof line, st.stamp, st.stampLen, name, number, format, ap);
   va_end(ap);
   if (len + 1 < sizeof line) {
     line[len] = '\n';
     std::fwrite(line, 1, len + 1, st.file);
   } else {
     std::string big(len + 1, '\0');
-    FormatLine(big.data(), big.size(), st.stamp, name, number, format, again);
+    FormatLine(big.data(), big.size(), st.stamp, st.stampLen, name, number, format, again);
     big[len] = '\n';
     std::fwrite(big.data(), 1, big.size(), st.file);
   }

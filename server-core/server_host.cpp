@@ -44,9 +44,10 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   }
   EventWindow = loop.get();
   OpenGate(loop.get());
-  // Log lines of one event round reach the file together, before the loop looks for more work.
+  // Log lines of one event round reach the file together, once the round's frames are written
+  // and before the loop looks for more work.
   DeferLogFlush(true);
-  loop->SetBeforePoll([] { FlushLog(); });
+  loop->SetAfterRound([] { FlushLog(); });
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
