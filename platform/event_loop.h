@@ -30,8 +30,10 @@
 #include <functional>
 #include <mutex>
 #include <queue>
-#include <thread>
 #include <vector>
+#ifndef _WIN32
+#include <thread>
+#endif
 
 namespace plat {
 
@@ -176,7 +178,9 @@ class EventLoop {
   std::function<void()> afterRound_;
   std::vector<Message> roundEnd_;
   std::vector<Message> roundDue_;
+#ifndef _WIN32
   std::thread::id loopThread_;
+#endif
   // What accept4 told about an accepted socket: its peer, and that it is non-blocking.
   struct Accepted {
     bool known = false;

@@ -30,7 +30,25 @@ struct LogState {
   std::tm stampTm{};
   char stamp[32] = {};
   size_t stampLen = 0;
+  // Lines formatted straight into this buffer, handed to the file in one piece when it fills,
+  // at a flush, or at once for a thread that does not defer its flushes.
+  char pending[kFileBuffer];
+  size_t pendingLen = 0;
+  // The head of the last line (stamp, name and number columns): lines about the same
+  // connection in the same second share it.
+  char headName[48] = {};
+  size_t headNameLen = SIZE_MAX;
+  uint32_t headNumber = 0;
+  std::time_t headSecond = -1;
+  char head[96] = {};
+  size_t headLen = 0;
 };
+
+// Hands the formatted lines to the file.
+void Drain(LogState& st) {
+  if (st.pendingLen && st.file) std::fwrite(st.pending, 1, st.pendingLen, st.file);
+  st.pendingLen = 0;
+}
 
 thread_local bool deferFlush = false;
 
@@ -49,6 +67,7 @@ std::string LogName(const LogState& st, const std::tm& now) {
 // Opens today's file when none is open or the day of the month has changed.
 bool EnsureFile(LogState& st, const std::tm& now) {
   if (st.file && st.day == now.tm_mday) return true;
+  Drain(st);
   st.day = now.tm_mday;
   if (st.file) std::fclose(st.file);
   st.file = std::fopen(LogName(st, now).c_str(), "a+");
@@ -66,7 +85,11 @@ struct Out {
     ++len;
   }
   void put(const char* s, size_t n) {
-    if (len < size) std::memcpy(buf + len, s, std::min(n, size - len));
+    if (n <= 16 && size - std::min(len, size) >= n) {
+      for (size_t i = 0; i < n; ++i) buf[len + i] = s[i];  // short pieces: no call
+    } else if (len < size) {
+      std::memcpy(buf + len, s, std::min(n, size - len));
+    }
     len += n;
   }
   void pad(char c, size_t n) {
@@ -74,6 +97,46 @@ struct Out {
     len += n;
   }
 };
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the decimal digits of v so that they end at end; returns where they start.
+char* DecimalDigits(char* end, unsigned long long v) {
+  char* p = end;
+  while (v >= 100) {
+    const char* d = kDigitPairs + 2 * (v % 100);
+    v /= 100;
+    *--p = d[1];
+    *--p = d[0];
+  }
+  if (v >= 10) {
+    *--p = kDigitPairs[2 * v + 1];
+    *--p = kDigitPairs[2 * v];
+  } else {
+    *--p = static_cast<char>('0' + v);
+  }
+  return p;
+}
+
+// A plain %d or %u (no flags, width or precision), written in place when there is room.
+void PutDecimal(Out& o, bool negative, unsigned long long v) {
+  if (o.len >= o.size || o.size - o.len < 21) {
+    char digits[24];
+    char* p = DecimalDigits(digits + sizeof digits, v);
+    if (negative) o.put('-');
+    o.put(p, static_cast<size_t>(digits + sizeof digits - p));
+    return;
+  }
+  size_t n = 1;
+  for (unsigned long long t = 10; n < 20 && v >= t; t *= 10) ++n;
+  char* dst = o.buf + o.len;
+  if (negative) *dst++ = '-';
+  DecimalDigits(dst + n, v);
+  o.len += n + (negative ? 1 : 0);
+}
 
 // One integer conversion with the printf rules for the flags '-' and '0', a width and a
 // precision.
@@ -84,10 +147,7 @@ void PutInteger(Out& o, bool negative, unsigned long long v, unsigned base, bool
   char* p = end;
   if (!(v == 0 && prec == 0)) {
     if (base == 10) {
-      do {
-        *--p = static_cast<char>('0' + v % 10);
-        v /= 10;
-      } while (v != 0);
+      p = DecimalDigits(end, v);
     } else {
       const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
       do {
@@ -147,7 +207,10 @@ bool FormatByHand(Out& o, const char* f, va_list ap) {
       case 'i': {
         long long v = size == 2 ? va_arg(ap, long long) : size == 1 ? va_arg(ap, long) : va_arg(ap, int);
         unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        PutInteger(o, v < 0, mag, 10, false, width, prec, left, zero);
+        if (width == 0 && prec < 0)
+          PutDecimal(o, v < 0, mag);
+        else
+          PutInteger(o, v < 0, mag, 10, false, width, prec, left, zero);
         break;
       }
       case 'u':
@@ -156,7 +219,10 @@ bool FormatByHand(Out& o, const char* f, va_list ap) {
         unsigned long long v = size == 2   ? va_arg(ap, unsigned long long)
                                : size == 1 ? va_arg(ap, unsigned long)
                                            : va_arg(ap, unsigned int);
-        PutInteger(o, false, v, *f == 'u' ? 10 : 16, *f == 'X', width, prec, left, zero);
+        if (*f == 'u' && width == 0 && prec < 0)
+          PutDecimal(o, false, v);
+        else
+          PutInteger(o, false, v, *f == 'u' ? 10 : 16, *f == 'X', width, prec, left, zero);
         break;
       }
       case 's': {
@@ -206,10 +272,25 @@ void PutHead(Out& o, const char* stamp, size_t stampLen, const char* name, uint3
 
 // Time stamp, name and number columns and the text into buf; returns the length of the whole
 // line (without a terminator), which may exceed what fitted.
-size_t FormatLine(char* buf, size_t size, const char* stamp, size_t stampLen, const char* name, uint32_t number,
-                  const char* format, va_list ap) {
+size_t FormatLine(char* buf, size_t size, LogState& st, const char* name, uint32_t number, const char* format,
+                  va_list ap) {
   Out o{buf, size};
-  PutHead(o, stamp, stampLen, name, number);
+  if (!name) name = "";
+  size_t nameLen = std::strlen(name);
+  if (nameLen == st.headNameLen && number == st.headNumber && st.headSecond == st.stampSecond &&
+      std::memcmp(name, st.headName, nameLen) == 0) {
+    o.put(st.head, st.headLen);
+  } else {
+    PutHead(o, st.stamp, st.stampLen, name, number);
+    if (nameLen < sizeof st.headName && o.len <= sizeof st.head && o.len <= size) {
+      std::memcpy(st.head, buf, o.len);
+      st.headLen = o.len;
+      std::memcpy(st.headName, name, nameLen);
+      st.headNameLen = nameLen;
+      st.headNumber = number;
+      st.headSecond = st.stampSecond;
+    }
+  }
   size_t head = o.len;
   va_list copy;
   va_copy(copy, ap);
@@ -235,6 +316,7 @@ void SetLogFile(const std::string& program, const std::string& dataPath) {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
   if (st.file && (st.program != program || st.dataPath != dataPath)) {
+    Drain(st);
     std::fclose(st.file);
     st.file = nullptr;
   }
@@ -254,23 +336,29 @@ void WriteLog(const char* format, int16_t level, const char* name, uint32_t numb
   }
   if (!EnsureFile(st, st.stampTm)) return;
   // The whole line is formatted first and goes to the file in one piece.
-  char line[kLineBuffer];
+  if (sizeof st.pending - st.pendingLen < kLineBuffer) Drain(st);
+  char* line = st.pending + st.pendingLen;
+  size_t room = sizeof st.pending - st.pendingLen;
   va_list ap, again;
   va_start(ap, number);
   va_copy(again, ap);
-  size_t len = FormatLine(line, sizeof line, st.stamp, st.stampLen, name, number, format, ap);
+  size_t len = FormatLine(line, room, st, name, number, format, ap);
   va_end(ap);
-  if (len + 1 < sizeof line) {
+  if (len + 1 < room) {
     line[len] = '\n';
-    std::fwrite(line, 1, len + 1, st.file);
+    st.pendingLen += len + 1;
   } else {
+    Drain(st);
     std::string big(len + 1, '\0');
-    FormatLine(big.data(), big.size(), st.stamp, st.stampLen, name, number, format, again);
+    FormatLine(big.data(), big.size(), st, name, number, format, again);
     big[len] = '\n';
     std::fwrite(big.data(), 1, big.size(), st.file);
   }
   va_end(again);
-  if (!deferFlush) std::fflush(st.file);
+  if (!deferFlush) {
+    Drain(st);
+    std::fflush(st.file);
+  }
 }
 
 std::string FormatHexDump(const uint8_t* data, size_t len) {
@@ -314,6 +402,7 @@ void HexDump(const void* data, size_t len, const char* title) {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
   if (!st.file) return;
+  Drain(st);
   if (title && *title) std::fputs(title, st.file);
   std::fputs(text.c_str(), st.file);
   std::fputc('\n', st.file);
@@ -325,6 +414,7 @@ void DeferLogFlush(bool on) { deferFlush = on; }
 void CloseLog() {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
+  Drain(st);
   if (st.file) std::fclose(st.file);
   st.file = nullptr;
 }
@@ -332,5 +422,6 @@ void CloseLog() {
 void FlushLog() {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
+  Drain(st);
   if (st.file) std::fflush(st.file);
 }
