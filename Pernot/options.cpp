@@ -4,9 +4,14 @@
 #include "Pernot/settings.h"
 #include "Pernot/state.h"
 #include "Pernot/window.h"
+#ifdef _WIN32
+#include "Pernot/win/page_bridge.h"
+#endif
 
 namespace pernot {
 namespace {
+
+#ifndef _WIN32
 
 constexpr DIALOGCONTROL kOptionsControls[] = {
     {DLGCLASS_STATIC, IDC_STATIC, "Timeout (msec):", 7, 11, 52, 8, WS_CHILD | WS_VISIBLE | SS_LEFT},
@@ -50,16 +55,31 @@ bool IsStoreNotification(LPARAM lParam) {
     return header && (header->code == PSN_APPLY || header->code == PSN_KILLACTIVE);
 }
 
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+// On Windows the page is the dialog resource 101 of Pernot.dll with a real dialog procedure
+// (win/options_page.cpp); the host creates it from the module handle.
+HINSTANCE ModuleResources() { return reinterpret_cast<HINSTANCE>(winpage::Module()); }
+
+static DLGPROC PageProcedure() { return reinterpret_cast<DLGPROC>(winpage::DialogProcedure()); }
+#else
 HINSTANCE ModuleResources() { return &kResources; }
 
+static DLGPROC PageProcedure() { return OptionsDialogProc; }
+#endif
+
 int OnOptionsInitialise(WPARAM wParam, LPARAM) {
+#ifdef _WIN32
+    winpage::PrepareControls();
+#endif
     OPTIONSDIALOGPAGE page{};
     page.cbSize = sizeof page;
     page.position = 0;
     page.pszTitle = Translate("Pernot");
-    page.pfnDlgProc = OptionsDialogProc;
+    page.pfnDlgProc = PageProcedure();
     page.pszTemplate = MAKEINTRESOURCE(kOptionsDialog);
     page.hInstance = ModuleResources();
     page.pszGroup = Translate("Plugins");
@@ -67,6 +87,7 @@ int OnOptionsInitialise(WPARAM wParam, LPARAM) {
     return 0;
 }
 
+#ifndef _WIN32
 INT_PTR OptionsDialogProc(HWND dlg, UINT msg, WPARAM, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
@@ -80,5 +101,7 @@ INT_PTR OptionsDialogProc(HWND dlg, UINT msg, WPARAM, LPARAM lParam) {
         return 0;
     }
 }
+
+#endif
 
 }  // namespace pernot

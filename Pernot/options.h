@@ -15,6 +15,9 @@ HINSTANCE ModuleResources();
 // Hook of "Opt/Initialise": adds the page.
 int OnOptionsInitialise(WPARAM wParam, LPARAM lParam);
 
+#ifndef _WIN32
+// The page's procedure over the host-built dialog (POSIX hosts).
 INT_PTR OptionsDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam);
+#endif
 
 }  // namespace pernot

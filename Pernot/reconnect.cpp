@@ -2,6 +2,7 @@
 
 #include "Pernot/host_link.h"
 #include "Pernot/protocols.h"
+#include "Pernot/settings.h"
 #include "Pernot/state.h"
 #include "Pernot/window.h"
 
@@ -34,6 +35,8 @@ void RestoreProtocol(PluginState& state, const PROTOCOLDESCRIPTOR* proto, int& r
     if (!getStatus || !setStatus) return;
     const int status = ServiceStatus(getStatus->c_str());
     if (status == ID_STATUS_OFFLINE) {
+        // A protocol switched off on the options page is left offline.
+        if (!ProtocolRestored(proto->szName)) return;
         const WORD wanted = static_cast<WORD>(StatusToRestore(remembered));
         CallService(setStatus->c_str(), wanted);
         if (state.debug) ShowMessage("Pernot: Try to reconnect.", "Pernot: Debug");

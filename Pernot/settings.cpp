@@ -1,5 +1,7 @@
 #include "Pernot/settings.h"
 
+#include <string>
+
 #include "Pernot/host_link.h"
 #include "Pernot/state.h"
 
@@ -18,6 +20,12 @@ void WriteSetting(const char* name, DWORD value) {
     DBCONTACTWRITESETTING request{kModule, name, DBVARIANT{DBVT_DWORD, value}};
     CallService(MS_DB_CONTACT_WRITESETTING, 0, reinterpret_cast<LPARAM>(&request));
 }
+
+static std::string RestoreSetting(const char* protocol) { return std::string("iRestore_") + protocol; }
+
+bool ProtocolRestored(const char* protocol) { return ReadSetting(RestoreSetting(protocol).c_str(), 1) != 0; }
+
+void SetProtocolRestored(const char* protocol, bool on) { WriteSetting(RestoreSetting(protocol).c_str(), on ? 1 : 0); }
 
 void LoadSettings() {
     PluginState& state = State();

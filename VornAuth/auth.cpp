@@ -2,13 +2,17 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <ctime>
 #include <exception>
 #include <unordered_map>
 
 #include "VornAuth/auth_config.h"
+#include "vorn_version.h"
 #include "VornAuth/md5_login.h"
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "platform/service.h"
 #include "server-core/startup_check.h"
 #include "server-core/config.h"
@@ -21,6 +25,7 @@ uint32_t AnsweredIdleSeconds = 60;
 namespace {
 
 constexpr uint32_t WM_IDLE_CHECK = plat::WM_USER + 20;
+constexpr uint32_t WM_LOGIN_CHECK = plat::WM_USER + 21;
 constexpr uint8_t kRoastTable[16] = {0xF3, 0x26, 0x81, 0xC4, 0x39, 0x86, 0xDB, 0x92,
                                      0x71, 0xA3, 0xB9, 0xE6, 0x53, 0x7A, 0x95, 0x7C};
 constexpr const char* kErrorUrl = "http://127.0.0.1/vorn/login-error.html";
@@ -60,7 +65,8 @@ std::vector<uint8_t> RefusedReply(uint32_t uin) {
 
 bool PasswordAccepted(AuthClient& c, bool parsed, const std::string& password) {
   if (!parsed) return false;
-  std::string stored = ReadUserString(c.UIN, "Main", "Pass", "", 300);
+  std::string stored;
+  if (!ReadStoredPassword(c, stored)) return false;
   bool ok = true;
   if (stored.empty()) {
     WriteLog("User pass not find", 11, c.addr.c_str(), c.UIN);
@@ -80,18 +86,19 @@ void HandleLoginFrame(AuthClient& c) {
   c.UIN = uin;
   c.step = 2;
   bool accepted = PasswordAccepted(c, parsed, password);
-  // The cookie file is rewritten in place under a lock that the session server's read takes
-  // too, so it never reads half a cookie; a refused attempt leaves it empty, so that a cookie
-  // handed out earlier stops working.
-  std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(uin));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(uin) : std::vector<uint8_t>();
-  if (!plat::WriteFileInPlace(path, cookie.data(), cookie.size(), 0600)) {
-    WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
-    accepted = false;
-  }
+  if (!WriteCookieFile(c, cookie)) accepted = false;
   QueueFrame(c, 4, accepted ? AcceptedReply(uin, cookie) : RefusedReply(uin));
   WriteLog("User auth OK", 7, c.addr.c_str(), c.UIN);
   EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
+}
+
+// Closes a connection that has not been answered within [Main] LoginTimeout.
+void OnLoginCheck(plat::Socket s) {
+  AuthClient* c = FindClient(s);
+  if (!c || c->step == 2) return;
+  WriteLog("Login time-out socket=%d", 9, c->addr.c_str(), c->UIN, s);
+  CloseClient(*c);
 }
 
 void MarkAnswered(AuthClient& c) {
@@ -119,6 +126,7 @@ void OnAccept() {
   }
   SendTemplate(c, HelloFrame(), MakeReqId(0).b);
   c.step = 1;
+  EventWindow->PostDelayedSocket(Cfg.LoginTimeout * 1000, WM_LOGIN_CHECK, s, 0);
   WriteLog("Accept socket=%d", 6, c.addr.c_str(), 0, s);
   EventWindow->AsyncSelect(s, WM_SOCKET_EVENT, plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
 }
@@ -150,6 +158,7 @@ void OnRead(plat::Socket s) {
           case Md5Step::NotMine: HandleLoginFrame(*c); break;
           case Md5Step::Answered: MarkAnswered(*c); break;
           case Md5Step::Continue: break;
+          case Md5Step::Close: CloseClient(*c); break;
         }
         if (FindClient(s) != c) return;
         continue;
@@ -230,6 +239,20 @@ void HandleControl(int control) {
       break;
     case plat::SERVICE_CONTROL_INTERROGATE:
       break;
+    case plat::SERVICE_CONTROL_PARAMCHANGE: {
+      // Reload (SIGHUP): the BOS address, log level and limits take effect for the next login;
+      // the listening socket stays on the port it was bound to.
+      int32_t listening = Cfg.Auth_Port;
+      WriteLog("VornAuth - reload", 11, "", 0);
+      LoadAuthConfiguration();
+      if (Cfg.Auth_Port != listening) {
+        WriteLog("Auth_Port %d takes effect at the next start; still listening on %d", 11, "", 0, Cfg.Auth_Port,
+                 listening);
+        Cfg.Auth_Port = listening;
+      }
+      FlushLog();
+      break;
+    }
     default:
       WriteLog("unknown opcode = %d", 11, "", 0, control);
       break;
@@ -273,12 +296,39 @@ std::vector<uint8_t> MakeCookie(uint32_t uin) {
   return cookie;
 }
 
+bool ReadStoredPassword(AuthClient& c, std::string& password) {
+  std::vector<std::optional<std::string>> v;
+  int err = 0;
+  if (!plat::ReadProfileStrings("Main", {"Pass"}, UserFilePath(c.UIN), v, err)) {
+    WriteLog("User file not readable (%s)", 11, c.addr.c_str(), c.UIN, std::strerror(err));
+    return false;
+  }
+  password = v[0].value_or(std::string());
+  if (password.size() > 299) password.resize(299);  // what the profile read of 300 characters gives
+  return true;
+}
+
+bool WriteCookieFile(AuthClient& c, const std::vector<uint8_t>& cookie) {
+  std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(c.UIN));
+  // A refusal empties the cookie of a user, so that one handed out earlier stops working; a
+  // number nobody has gets no file at all.
+  if (cookie.empty() && !plat::FileExists(UserFilePath(c.UIN)) && !plat::FileExists(path)) return true;
+  // The file is rewritten in place under a lock that the session server's read takes too, so
+  // it never reads half a cookie.
+  if (plat::WriteFileInPlace(path, cookie.data(), cookie.size(), 0600)) return true;
+  WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
+  WriteLog("Cookie write failed (%s)", 11, c.addr.c_str(), c.UIN, std::strerror(errno));
+  return false;
+}
+
 void HandleAuthMessage(const plat::Message& m) {
   try {
     if (m.msg == WM_SOCKET_EVENT)
       HandleSocketEvent(m);
     else if (m.msg == WM_IDLE_CHECK)
       OnIdleCheck(static_cast<plat::Socket>(m.wParam));
+    else if (m.msg == WM_LOGIN_CHECK)
+      OnLoginCheck(static_cast<plat::Socket>(m.wParam));
     else if (m.msg == WM_SERVICE_CONTROL)
       HandleControl(static_cast<int>(m.wParam));
   } catch (...) {
@@ -289,14 +339,14 @@ void HandleAuthMessage(const plat::Message& m) {
 void AuthServerThread() {
   HexDumpBelowZero = true;  // this server dumps frames at every level of 0 or lower
   LoadAuthConfiguration();
-  WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
+  WriteLog("Vorn " VORN_VERSION " (Authorization) Tarn", 11, "", 0);
   WriteLog("VornAuth start", 11, "", 0);
   if (!CheckDataFolders("VornAuth")) return;  // the service ends with a non-zero exit code
   RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
                                    "bind() failed with error", "listen() failed with error",
-                                   "GetMessage() failed with error"};
+                                   "GetMessage() failed with error", "VornAuth"};
   if (!RunSocketServer(static_cast<uint16_t>(Cfg.Auth_Port), texts, HandleAuthMessage, listenSocket)) return;
   clients.clear();
   WriteLog("VornAuth finish\n\n", 11, "", 0);

@@ -11,7 +11,19 @@
 struct AuthClient : FlapConn {
   uint32_t step = 0;  // 0 created, 1 hello queued, 2 login answered
   std::string md5Key;  // the key of the MD5 login, once asked for
+  uint32_t keyRequests = 0;  // 17/06 requests answered on this connection
 };
+
+// Key requests (17/06) answered on one connection; one more closes it.
+constexpr uint32_t kMaxKeyRequests = 4;
+
+// The user's stored password: true with the value (empty when the file or key is missing),
+// false when the user file exists but cannot be read (logged).
+bool ReadStoredPassword(AuthClient& c, std::string& password);
+// Writes the login's cookie file: the cookie for an accepted login, an empty file for a
+// refused one. A refusal for a number that has neither a user file nor a cookie file makes
+// no file. False (logged) when the file could not be written.
+bool WriteCookieFile(AuthClient& c, const std::vector<uint8_t>& cookie);
 
 constexpr size_t kCookieSize = 256;
 constexpr size_t kMaxPassword = 19;

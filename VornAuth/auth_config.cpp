@@ -18,6 +18,12 @@ void LoadAuthConfiguration() {
   WriteLog("%d", 11, "BOS port", 0, Cfg.BOS_Port);
   Cfg.BOS_IP = ReadIniString("Main", "BOS_IP", "127.0.0.1");
   WriteLog("%s", 11, "BOS IP", 0, Cfg.BOS_IP.c_str());
+  int32_t queue = ReadIniInt("Main", "SendQueueMax", "4194304");
+  Cfg.SendQueueMax = queue > 0 ? static_cast<uint64_t>(queue) : 4u << 20;
+  WriteLog("%llu", 11, "SendQueueMax", 0, static_cast<unsigned long long>(Cfg.SendQueueMax));
+  int32_t login = ReadIniInt("Main", "LoginTimeout", "60");
+  Cfg.LoginTimeout = login > 0 ? static_cast<uint32_t>(login) : 60;
+  WriteLog("%u", 11, "LoginTimeout", 0, Cfg.LoginTimeout);
   int32_t idle = ReadIniInt("Main", "Auth_IdleClose", "60");
   AnsweredIdleSeconds = idle > 0 ? static_cast<uint32_t>(idle) : 60;
   int16_t level = static_cast<int16_t>(ReadIniInt("Main", "LogLevel", "8"));

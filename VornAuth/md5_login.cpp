@@ -74,7 +74,8 @@ bool Accepted(AuthClient& c, const LoginTlvs& t) {
     WriteLog("Login without key", 9, c.addr.c_str(), c.UIN);
     return false;
   }
-  std::string stored = ReadUserString(c.UIN, "Main", "Pass", "", 300);
+  std::string stored;
+  if (!ReadStoredPassword(c, stored)) return false;
   if (stored.empty()) {
     WriteLog("User pass not find", 11, c.addr.c_str(), c.UIN);
     return false;
@@ -91,12 +92,8 @@ void AnswerLogin(AuthClient& c) {
   LoginTlvs t = ReadTlvs(c);
   c.UIN = LeadingNumber(t.uin);
   bool accepted = Accepted(c, t);
-  std::string path = Cfg.cookieDir + std::to_string(static_cast<int32_t>(c.UIN));
   std::vector<uint8_t> cookie = accepted ? MakeCookie(c.UIN) : std::vector<uint8_t>();
-  if (!plat::WriteFileAtomic(path, cookie.data(), cookie.size(), 0600)) {
-    WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
-    accepted = false;
-  }
+  if (!WriteCookieFile(c, cookie)) accepted = false;
   WireWriter w = ReplyHeader(c, 0x0003);
   PutTLV(w, 0x0001, {c.UIN, nullptr, {}});
   if (accepted) {
@@ -138,6 +135,11 @@ Md5Step HandleMd5Frame(AuthClient& c) {
   if (c.in.channel() != 2 || len < 10 || GetBe16(d) != 0x0017) return Md5Step::NotMine;
   switch (GetBe16(d + 2)) {
     case 0x0006:
+      // A few keys serve a client that retries; a connection that asks on and on is closed.
+      if (++c.keyRequests > kMaxKeyRequests) {
+        WriteLog("Too many key requests. Closed", 9, c.addr.c_str(), c.UIN);
+        return Md5Step::Close;
+      }
       SendKey(c);
       return Md5Step::Continue;
     case 0x0002:

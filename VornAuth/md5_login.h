@@ -13,6 +13,7 @@ enum class Md5Step {
   NotMine,   // not part of this login: the caller treats the frame as a roasted login
   Continue,  // handled; the next frame is to be read
   Answered,  // the login was answered (17/03)
+  Close,     // the connection is to be closed (too many key requests)
 };
 
 Md5Step HandleMd5Frame(AuthClient& c);

@@ -1,6 +1,7 @@
 #include "server-core/userdb.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/files.h"
@@ -20,6 +21,11 @@ bool WriteUserString(uint32_t uin, const char* section, const char* key,
                      const std::optional<std::string>& value) {
   // A user file holds the password: readable by the servers' account only.
   return plat::WriteProfileString(section, key, value, UserFilePath(uin), 0600);
+}
+
+bool WriteUserStrings(uint32_t uin, const std::vector<plat::ProfileEdit>& edits) {
+  errno = 0;
+  return plat::WriteProfileStrings(edits, UserFilePath(uin), 0600);
 }
 
 uint32_t LeadingNumber(const std::string& text) {

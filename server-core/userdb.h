@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ini.h"
+
 // "<userDir><uin as signed decimal>.ini"
 std::string UserFilePath(uint32_t uin);
 
@@ -16,6 +18,11 @@ std::string ReadUserString(uint32_t uin, const char* section, const char* key, c
 // Stores a value; no value deletes the key. Returns false when the file could not be written.
 bool WriteUserString(uint32_t uin, const char* section, const char* key,
                      const std::optional<std::string>& value);
+
+// Several sets and deletes of the user's file in one durable replacement (nothing written when
+// none changes anything). False (errno set) when the file could not be read or written; the
+// file is then as it was.
+bool WriteUserStrings(uint32_t uin, const std::vector<plat::ProfileEdit>& edits);
 
 // Calls visit(uin, path) for every "*.ini" file in the user directory (regular files only),
 // ordered by number. The uin is the number at the start of the name, 0 if there is none.

@@ -47,11 +47,13 @@ std::vector<std::string> UserSideFiles(const std::string& data, uint32_t uin) {
 }
 
 std::optional<std::string> ReadValue(const std::string& path, const std::string& section, const std::string& key) {
-  // A default no profile value can hold tells a missing key from an empty one.
-  static const std::string kMissing = "\n";
-  std::string v = plat::GetProfileString(section, key, kMissing, kIniValueSize, path);
-  if (v == kMissing) return std::nullopt;
-  return v;
+  std::vector<std::optional<std::string>> v;
+  int err = 0;
+  // A file that cannot be read stops the command: its values are unknown, not missing.
+  if (!plat::ReadProfileStrings(section, {key}, path, v, err))
+    throw Failure("cannot read " + path + ": " + std::strerror(err) + " (nothing was changed)");
+  if (v[0] && v[0]->size() > kIniValueSize - 1) v[0]->resize(kIniValueSize - 1);
+  return v[0];
 }
 
 ListSettings ReadListSettings(const std::string& data) {

@@ -1,7 +1,10 @@
 // The set-info requests: a client changes the details in its own user file. Fields are read in
-// order and each key is written as soon as its field is complete; a request that ends inside a
-// field stores nothing from that field on. The acknowledgement is sent in every case.
+// order; a request that ends inside a field stores nothing from that field on. All fields of
+// one request are written in one durable replacement of the file, or none is: the reply says
+// which (result 0x0A when written, 0x32 when not).
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "VornBOS/directory/dirtext.h"
@@ -14,11 +17,12 @@ namespace {
 
 constexpr int kAboutKeys = 20;
 
-// Reads the fields of one request and writes them to one section of the session user's file.
+// Reads the fields of one request and collects them for one section of the session user's file.
 class FieldWriter {
  public:
-  FieldWriter(const MetaRequest& req, const char* section)
-      : r_(req.data, req.len), uin_(req.client.UIN), section_(section) {}
+  FieldWriter(const MetaRequest& req, const char* section) : r_(req.data, req.len), section_(section) {}
+
+  const std::vector<plat::ProfileEdit>& edits() const { return edits_; }
 
   bool text(const char* key) {
     std::optional<std::string> t = TakeMetaText(r_);
@@ -54,17 +58,29 @@ class FieldWriter {
 
  private:
   bool store(const char* key, const std::string& value) {
-    WriteUserString(uin_, section_, key, value);
+    edits_.push_back(plat::ProfileEdit{section_, key, value});
     return true;
   }
 
   WireReader r_;
-  uint32_t uin_;
   const char* section_;
+  std::vector<plat::ProfileEdit> edits_;
 };
 
 void LogSet(const MetaRequest& req, const char* what) {
   WriteLog("%s", 9, req.client.addr.c_str(), req.client.UIN, what);
+}
+
+// Writes the request's fields in one replacement and answers with the reply subtype: success
+// when written, failure (logged) when not.
+void StoreAndReply(const MetaRequest& req, const std::vector<plat::ProfileEdit>& edits, uint16_t reply) {
+  if (WriteUserStrings(req.client.UIN, edits)) {
+    SendMetaTemplate(req, CannedReply(reply));
+    return;
+  }
+  WriteLog("User file not written (%s). Nothing changed", 11, req.client.addr.c_str(), req.client.UIN,
+           std::strerror(errno ? errno : EIO));
+  SendMetaTemplate(req, StartMetaReply(reply, kMetaFailure).buffer());
 }
 
 }  // namespace
@@ -76,7 +92,7 @@ void SetHomeInfo(const MetaRequest& req) {
          f.text("City") && f.text("State") && f.text("Phone") && f.text("Fax") &&
          f.text("Street") && f.text("Cell") && f.text("Zip") && f.country("Country") &&
          f.byteNumber("timezone") && f.byteChar("Publish"));
-  SendMetaTemplate(req, CannedReply(0x0064));
+  StoreAndReply(req, f.edits(), 0x0064);
 }
 
 void SetWorkInfo(const MetaRequest& req) {
@@ -86,7 +102,7 @@ void SetWorkInfo(const MetaRequest& req) {
          f.text("Street") && f.text("ZIP") && f.country("Country") && f.text("COMPANY") &&
          f.text("DEPARTMENT") && f.text("POSITION") && f.wordNumber("OCCUPATION") &&
          f.text("homepage"));
-  SendMetaTemplate(req, CannedReply(0x006E));
+  StoreAndReply(req, f.edits(), 0x006E);
 }
 
 void SetMoreInfo(const MetaRequest& req) {
@@ -95,23 +111,20 @@ void SetMoreInfo(const MetaRequest& req) {
   (void)(f.wordNumber("Age") && f.byteChar("Sex") && f.text("Homepage") &&
          f.birthDay("BirthDay") && f.byteNumber("Lang1") && f.byteNumber("Lang2") &&
          f.byteNumber("Lang3"));
-  SendMetaTemplate(req, CannedReply(0x0078));
+  StoreAndReply(req, f.edits(), 0x0078);
 }
 
 void SetAbout(const MetaRequest& req) {
   LogSet(req, "Set about");
   WireReader r(req.data, req.len);
+  std::vector<plat::ProfileEdit> edits;
   if (std::optional<std::string> text = TakeMetaText(r)) {
     std::vector<std::string> lines = SplitAboutText(*text);
     int n = 0;
-    for (const std::string& line : lines) {
-      WriteUserString(req.client.UIN, "About", std::to_string(n).c_str(), ProfileValue(line));
-      ++n;
-    }
-    for (; n < kAboutKeys; ++n)
-      WriteUserString(req.client.UIN, "About", std::to_string(n).c_str(), std::nullopt);
+    for (const std::string& line : lines) edits.push_back({"About", std::to_string(n++), ProfileValue(line)});
+    for (; n < kAboutKeys; ++n) edits.push_back({"About", std::to_string(n), std::nullopt});
   }
-  SendMetaTemplate(req, CannedReply(0x0082));
+  StoreAndReply(req, edits, 0x0082);
 }
 
 // A password is stored exactly as sent, quoted when a profile read would change it. One holding
@@ -127,6 +140,7 @@ void SetPassword(const MetaRequest& req) {
     SendMetaTemplate(req, refused);
     return;
   }
-  if (pass) WriteUserString(req.client.UIN, "Main", "Pass", ProfileValue(*pass));
-  SendMetaTemplate(req, CannedReply(0x00AA));
+  std::vector<plat::ProfileEdit> edits;
+  if (pass) edits.push_back({"Main", "Pass", ProfileValue(*pass)});
+  StoreAndReply(req, edits, 0x00AA);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "VornBOS/presence/icbm.h"
+#include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
 #include "server-core/config.h"
@@ -36,23 +37,29 @@ void RelayTyping(ClientInfo& c) {
 }
 
 void AckIfRequested(ClientInfo& c) {
+  StoreOutcome stored = TakeStoreOutcome(c);
   IcbmMessage m;
-  if (!ParseIcbm(c.in.data.data(), c.in.length, m) || m.channel != 1) return;
-  WireReader r(m.snac, m.len);
-  r.seek(m.tlvPos + 4 + m.tlvLen);
   bool wanted = false;
-  while (r.has(4)) {
-    uint16_t type = r.be16();
-    if (!r.skip(r.be16())) break;
-    if (type == kTlvServerAck) wanted = true;
+  if (ParseIcbm(c.in.data.data(), c.in.length, m) && m.channel == 1) {
+    WireReader r(m.snac, m.len);
+    r.seek(m.tlvPos + 4 + m.tlvLen);
+    while (r.has(4)) {
+      uint16_t type = r.be16();
+      if (!r.skip(r.be16())) break;
+      if (type == kTlvServerAck) wanted = true;
+    }
   }
-  if (!wanted) return;
-  // The same acknowledgement as for channel 2: the request's header, cookie, channel and
-  // recipient, with the subtype 0x000C.
-  WireWriter w(21 + m.tl);
-  w.bytes(m.snac, 21 + m.tl);
-  w.patchBe16(2, 0x000C);
-  QueueFrame(c, 2, w.buffer());
+  std::vector<uint8_t> ack;
+  if (wanted) {
+    // The same acknowledgement as for channel 2: the request's header, cookie, channel and
+    // recipient, with the subtype 0x000C.
+    WireWriter w(21 + m.tl);
+    w.bytes(m.snac, 21 + m.tl);
+    w.patchBe16(2, 0x000C);
+    ack = std::move(w.buffer());
+  }
+  // A message kept for an absent recipient is acknowledged once it is on the disk.
+  AnswerStoredMessage(c, stored, std::move(ack));
 }
 
 bool StoreCapabilitiesTlv(ClientInfo& c) {

@@ -1,5 +1,7 @@
 #include "VornBOS/presence/offline.h"
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 
 #include "VornBOS/presence/icbm.h"
@@ -41,21 +43,87 @@ std::vector<uint8_t> OfflineRecord(uint32_t owner, uint32_t from, const std::str
   return std::move(w.buffer());
 }
 
-// Appends one record to the recipient's store, whole or not at all, within OLMMaxBytes.
-bool AppendOlm(ClientInfo& from, uint32_t recipient, const std::vector<uint8_t>& record, const char* openFailedLine) {
+// The ICBM error codes a sender is given for a message that was not stored: the recipient's
+// store is full, or the disk refused the record.
+constexpr uint16_t kErrorStoreFull = 0x0017;        // queue full
+constexpr uint16_t kErrorStoreFailed = 0x0005;      // service unavailable
+
+// Group commit: the records of one event round are written at once and flushed together at
+// the round's end; only then are the senders told.
+plat::AppendBatch& Batch() {
+  static plat::AppendBatch batch(0600);
+  return batch;
+}
+
+// What the stores of the message being routed came to, until the messaging handler answers.
+struct Tally {
+  const ClientInfo* sender = nullptr;
+  uint64_t created = 0;
+  uint32_t reqId = 0;
+  StoreOutcome outcome;
+};
+Tally tally;
+
+void Count(ClientInfo& sender, const std::string& path, bool ok, uint16_t code) {
+  uint32_t reqId = sender.in.length >= 10 ? (static_cast<uint32_t>(GetBe16(sender.in.data.data() + 6)) << 16 | GetBe16(sender.in.data.data() + 8)) : 0;
+  if (tally.sender != &sender || tally.created != sender.created || tally.reqId != reqId)
+    tally = Tally{&sender, sender.created, reqId, {}};
+  if (!ok) {
+    tally.outcome.failed = true;
+    if (tally.outcome.errorCode != kErrorStoreFailed) tally.outcome.errorCode = code;
+  } else if (std::find(tally.outcome.files.begin(), tally.outcome.files.end(), path) == tally.outcome.files.end()) {
+    tally.outcome.files.push_back(path);
+  }
+}
+
+// An answer waiting for the flush of the files it depends on.
+struct Waiting {
+  plat::Socket socket = -1;
+  uint64_t created = 0;
+  std::vector<std::string> files;
+  std::vector<uint8_t> ack;    // empty: no acknowledgement was asked for
+  std::vector<uint8_t> error;  // sent when a file did not make it to the disk
+};
+std::vector<Waiting> waiting;
+
+// Stored authorization frames whose failure can only be logged.
+struct AuthStore {
+  uint32_t from = 0;
+  uint32_t target = 0;
+  std::string addr;
+  std::string path;
+  const char* failedLine;
+};
+std::vector<AuthStore> authStores;
+
+std::vector<uint8_t> ErrorReply(const uint8_t reqId[4], uint16_t code) {
+  WireWriter w(12);
+  w.be16(0x0004).be16(0x0001).be16(0).bytes(reqId, 4).be16(code);
+  return std::move(w.buffer());
+}
+
+// Appends one record to the recipient's store, whole or not at all, within OLMMaxBytes. The
+// record reaches the disk at the end of the round (CommitOfflineStores).
+bool AppendOlm(ClientInfo& from, uint32_t recipient, const std::vector<uint8_t>& record, const char* openFailedLine,
+               uint16_t& code) {
   const char* a = from.addr.c_str();
-  switch (plat::AppendRecord(OlmFilePath(recipient), record.data(), record.size(), Cfg.OLMMaxBytes)) {
+  int err = 0;
+  code = kErrorStoreFailed;
+  switch (Batch().Append(OlmFilePath(recipient), record.data(), record.size(), Cfg.OLMMaxBytes, err)) {
     case plat::AppendResult::Ok:
       return true;
     case plat::AppendResult::OpenFailed:
       WriteLog(openFailedLine, 11, a, from.UIN, recipient);
+      WriteLog("OLM open failed to %d: %s", 11, a, from.UIN, recipient, std::strerror(err));
       return false;
     case plat::AppendResult::TooLarge:
+      code = kErrorStoreFull;
       WriteLog("OLM full to %d (max=%llu). Record refused", 11, a, from.UIN, recipient,
                static_cast<unsigned long long>(Cfg.OLMMaxBytes));
       return false;
     case plat::AppendResult::ShortWrite:
-      WriteLog("OLM write failed to %d. Record removed", 11, a, from.UIN, recipient);
+    case plat::AppendResult::FlushFailed:
+      WriteLog("OLM write failed to %d. Record removed (%s)", 11, a, from.UIN, recipient, std::strerror(err));
       return false;
   }
   return false;
@@ -74,7 +142,10 @@ void DeliverOrStore(ClientInfo& from, uint32_t target, std::vector<uint8_t>&& fr
     return;
   }
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - 6));
-  if (AppendOlm(from, target, frame, failedLine)) WriteLog(storedLine, 9, from.addr.c_str(), from.UIN, from.UIN, target);
+  uint16_t code = 0;
+  if (!AppendOlm(from, target, frame, failedLine, code)) return;
+  WriteLog(storedLine, 9, from.addr.c_str(), from.UIN, from.UIN, target);
+  authStores.push_back(AuthStore{from.UIN, target, from.addr, OlmFilePath(target), failedLine});
 }
 
 // The authorization SNAC's target text; false when it runs past the SNAC.
@@ -107,7 +178,72 @@ void StoreOfflineMessage(ClientInfo& sender, const IcbmMessage& msg, uint32_t re
   std::string_view text(reinterpret_cast<const char*>(msg.snac + msg.textPos), msg.textLen);
   if (relay.size() + text.size() + 54 > kMaxFrame) relay.clear();  // the text comes first
   std::vector<uint8_t> record = OfflineRecord(recipientUin, from, relay, text);
-  AppendOlm(sender, recipientUin, record, "Can't create OLM to %d");
+  uint16_t code = 0;
+  bool ok = AppendOlm(sender, recipientUin, record, "Can't create OLM to %d", code);
+  Count(sender, OlmFilePath(recipientUin), ok, code);
+}
+
+StoreOutcome TakeStoreOutcome(const ClientInfo& sender) {
+  uint32_t reqId = sender.in.length >= 10 ? (static_cast<uint32_t>(GetBe16(sender.in.data.data() + 6)) << 16 | GetBe16(sender.in.data.data() + 8)) : 0;
+  StoreOutcome out;
+  if (tally.sender == &sender && tally.created == sender.created && tally.reqId == reqId) out = std::move(tally.outcome);
+  tally = Tally{};
+  return out;
+}
+
+void AnswerStoredMessage(ClientInfo& sender, const StoreOutcome& stored, std::vector<uint8_t> ack) {
+  uint8_t reqId[4] = {0, 0, 0, 0};
+  if (sender.in.length >= 10) std::copy(sender.in.data.begin() + 6, sender.in.data.begin() + 10, reqId);
+  if (stored.failed) {
+    // Not stored for every recipient: no acknowledgement, the sender learns it was not delivered.
+    QueueFrame(sender, 2, ErrorReply(reqId, stored.errorCode));
+    return;
+  }
+  if (stored.files.empty()) {
+    if (!ack.empty()) QueueFrame(sender, 2, ack);
+    return;
+  }
+  waiting.push_back(Waiting{sender.ClnSocket, sender.created, stored.files, std::move(ack),
+                            ErrorReply(reqId, kErrorStoreFailed)});
+}
+
+void CommitOfflineStores() {
+  if (Batch().empty()) return;
+  std::vector<plat::AppendBatch::Outcome> flushed = Batch().Commit();
+  auto failure = [&](const std::string& path) {
+    for (const auto& o : flushed)
+      if (o.path == path) return o.err;
+    return 0;
+  };
+  for (const auto& o : flushed)
+    if (o.err != 0)
+      WriteLog("OLM flush failed (%s): %s. Records of this round removed", 11, "", 0, o.path.c_str(),
+               std::strerror(o.err));
+  for (const AuthStore& a : authStores)
+    if (failure(a.path) != 0) WriteLog(a.failedLine, 11, a.addr.c_str(), a.from, a.target);
+  authStores.clear();
+  std::vector<Waiting> due;
+  due.swap(waiting);
+  for (Waiting& w : due) {
+    ClientInfo* c = FindBySocket(w.socket);
+    if (!c || c->created != w.created) continue;  // the sender has gone
+    bool durable = true;
+    for (const std::string& f : w.files) durable = durable && failure(f) == 0;
+    if (!durable)
+      QueueFrame(*c, 2, w.error);
+    else if (!w.ack.empty())
+      QueueFrame(*c, 2, w.ack);
+  }
+}
+
+bool OfflineAnswersWaiting(const ClientInfo& c) {
+  for (const Waiting& w : waiting)
+    if (w.socket == c.ClnSocket && w.created == c.created) return true;
+  return false;
+}
+
+void FlushOfflineStoresBefore(const std::string& path) {
+  if (Batch().Holds(path)) CommitOfflineStores();
 }
 
 void ForwardAuthRequest(ClientInfo& c) {
@@ -126,31 +262,36 @@ void ForwardAuthRequest(ClientInfo& c) {
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth from %d to %d", "Can't create OLM-auth to %d");
 }
 
-void ForwardAuthReply(ClientInfo& c) {
+bool ForwardAuthReply(ClientInfo& c) {
   WireReader r(c.in.data.data(), c.in.length);
   uint32_t target = 0;
   bool ok = ReadAuthTarget(r, target);
-  uint8_t flag = r.u8();
-  if (!ok || !r.ok()) return BadSnac(c);
-  c.Seq += 1;
-  WireWriter w(64);
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
-  w.be16(0x0013).be16(flag == 0 ? 0x001B : 0x001C).be16(0).be32(++Cfg.snacReqId);
-  w.be16(0x0006).be16(0x0001).be16(0x0002).be16(0x0002).text8(std::to_string(c.UIN));
-  if (flag == 0) {
-    uint16_t reasonLen = r.be16();
-    std::string_view reason = r.bytes(reasonLen);
-    if (!r.ok()) {
-      c.Seq -= 1;
-      Cfg.snacReqId -= 1;
-      return BadSnac(c);
-    }
-    w.u8(0).be16(reasonLen).bytes(reason).zeros(r.remaining());
+  uint8_t flag = r.u8() != 0 ? 1 : 0;
+  if (!ok || !r.ok()) {
+    BadSnac(c);
+    return false;
   }
+  // The reason is optional after a grant; when present it must lie inside the SNAC.
+  std::string_view reason;
+  if (r.remaining() >= 2) {
+    reason = r.bytes(r.be16());
+    if (!r.ok()) {
+      BadSnac(c);
+      return false;
+    }
+  }
+  // 13/1B in the form clients read for a grant and a refusal alike: the replier's number,
+  // the flag, the reason.
+  c.Seq += 1;
+  WireWriter w(32 + reason.size());
+  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.be16(0x0013).be16(0x001B).be16(0).be32(++Cfg.snacReqId);
+  w.text8(std::to_string(c.UIN)).u8(flag).be16(static_cast<uint16_t>(reason.size())).bytes(reason);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth commit from %d to %d",
                  "Can't create OLM-auth commit to %d");
+  return true;
 }
 
 void SendOfflineMessages(const MetaRequest& req) { StartOfflineReplay(req); }
 
-void DeleteOfflineMessages(ClientInfo& c) { plat::RemoveFile(OlmFilePath(c.UIN)); }
+void DeleteOfflineMessages(ClientInfo& c) { DeleteReplayedOfflineMessages(c); }

@@ -1,5 +1,8 @@
 #include "VornBOS/presence/olm_replay.h"
 
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -19,43 +22,58 @@ struct Replay {
   uint64_t created = 0;  // the session the entry belongs to (addresses are reused)
   plat::Socket socket = -1;
   uint64_t offset = 0;
-  uint8_t reqId[4] = {0, 0, 0, 0};
-  uint16_t sequence = 0;
+  OfflineReplayTarget target;
 };
 
+// Replays in progress, and how far the last finished replay of a session went.
 std::unordered_map<const ClientInfo*, Replay> replays;
+std::unordered_map<const ClientInfo*, Replay> finished;
 
-Replay* Find(const ClientInfo& c) {
-  auto it = replays.find(&c);
-  return it == replays.end() || it->second.created != c.created ? nullptr : &it->second;
+Replay* Find(std::unordered_map<const ClientInfo*, Replay>& in, const ClientInfo& c) {
+  auto it = in.find(&c);
+  return it == in.end() || it->second.created != c.created ? nullptr : &it->second;
 }
 
 // Forgets entries whose session has gone.
-void Sweep() {
-  for (auto it = replays.begin(); it != replays.end();) {
+void Sweep(std::unordered_map<const ClientInfo*, Replay>& in) {
+  for (auto it = in.begin(); it != in.end();) {
     ClientInfo* live = FindBySocket(it->second.socket);
     if (live == it->first && live->created == it->second.created)
       ++it;
     else
-      it = replays.erase(it);
+      it = in.erase(it);
   }
 }
 
-void Finish(ClientInfo& c, const Replay& r) {
-  MetaRequest req{c, {r.reqId[0], r.reqId[1], r.reqId[2], r.reqId[3]}, r.sequence, 0x003C, 0, nullptr, 0};
+void Finish(ClientInfo& c, Replay& r) {
+  OfflineReplayTarget target = std::move(r.target);
+  Replay done{r.created, r.socket, r.offset, {}};
   replays.erase(&c);
-  SendMetaTemplate(req, EndOfOfflineReply());
+  finished[&c] = done;
+  if (target.end) target.end(c);
 }
 
-void QueueRecord(ClientInfo& c, const Replay& r, const uint8_t* rec, size_t size) {
+// A read error: the replay ends without its end reply, the file stays as it is.
+void Abandon(ClientInfo& c, int err) {
+  WriteLog("OLM read failed (%s). Replay stopped", 11, c.addr.c_str(), c.UIN, std::strerror(err));
+  replays.erase(&c);
+}
+
+void QueueRecord(ClientInfo& c, Replay& r, const uint8_t* rec, size_t size) {
   size_t n = size - 6;
   if (n > kMaxOlmRecord) WriteLog("OLM too lage=%d (max=8kB)", 11, c.addr.c_str(), c.UIN, static_cast<int>(n));
+  r.target.record(c, rec, size);
+}
+
+// The meta reply form: the record as stored with the client's sequence number, the
+// request's id and, in offline messages, the request's meta sequence.
+void QueueMetaRecord(ClientInfo& c, const uint8_t reqId[4], uint16_t sequence, const uint8_t* rec, size_t size) {
   std::vector<uint8_t> frame(rec, rec + size);
   PutBe16(&frame[2], NextSeq(c));
-  if (frame.size() >= 16) std::copy(r.reqId, r.reqId + 4, frame.begin() + 12);
+  if (frame.size() >= 16) std::copy(reqId, reqId + 4, frame.begin() + 12);
   if (frame.size() >= 30 && GetBe16(&frame[6]) == 0x0015 && GetBe16(&frame[8]) == 0x0003) {
-    frame[28] = static_cast<uint8_t>(r.sequence);
-    frame[29] = static_cast<uint8_t>(r.sequence >> 8);
+    frame[28] = static_cast<uint8_t>(sequence);
+    frame[29] = static_cast<uint8_t>(sequence >> 8);
   }
   QueueRawFrame(c, std::move(frame));
   WriteLog("Send OffLineMsg. Size=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(size));
@@ -72,10 +90,16 @@ size_t Resync(const std::vector<uint8_t>& chunk, size_t from) {
   return chunk.size();
 }
 
-// Queues records from one chunk read at r.offset. Returns false when the file is done.
-bool QueueFromChunk(ClientInfo& c, Replay& r) {
-  auto chunk = plat::ReadFileAt(OlmFilePath(c.UIN), r.offset, kChunk);
-  if (!chunk || chunk->size() < 6) return false;
+enum class Step { More, Done, Failed };
+
+// Queues records from one chunk read at r.offset.
+Step QueueFromChunk(ClientInfo& c, Replay& r) {
+  plat::FileRead chunk = plat::ReadFileAt(OlmFilePath(c.UIN), r.offset, kChunk);
+  if (chunk.failed()) {
+    Abandon(c, chunk.err);
+    return Step::Failed;
+  }
+  if (chunk.absent() || chunk->size() < 6) return Step::Done;
   const std::vector<uint8_t>& b = *chunk;
   bool atEnd = b.size() < kChunk;
   size_t pos = 0;
@@ -91,14 +115,18 @@ bool QueueFromChunk(ClientInfo& c, Replay& r) {
     size_t next = Resync(b, pos + 1);
     if (!held && next == b.size()) {
       WriteLog("OLM record cut. Size=%d", 11, c.addr.c_str(), c.UIN, static_cast<int>(whole));
-      return false;
+      r.offset += b.size();  // the remains of a record cut short go with the replayed ones
+      return Step::Done;
     }
     WriteLog("OLM record damaged. Offset=%d", 11, c.addr.c_str(), c.UIN, static_cast<int>(r.offset + pos));
     pos = next;
   }
   r.offset += pos;
-  if (atEnd && b.size() - pos < 6) return false;
-  return pos > 0 || c.queuedBytes >= kLowWater;
+  if (atEnd && b.size() - pos < 6) {
+    r.offset += b.size() - pos;  // a tail too short for a header is past the end as well
+    return Step::Done;
+  }
+  return pos > 0 || c.queuedBytes >= kLowWater ? Step::More : Step::Done;
 }
 
 }  // namespace
@@ -124,25 +152,85 @@ size_t SoundRecordLength(const uint8_t* p, size_t len) {
   return whole;
 }
 
-void StartOfflineReplay(const MetaRequest& req) {
-  ClientInfo& c = req.client;
-  if (!plat::FileExists(OlmFilePath(c.UIN))) return;  // no file: no reply at all
-  Sweep();
+bool StartOfflineReplay(ClientInfo& c, OfflineReplayTarget target) {
+  uint64_t size = 0;
+  int err = 0;
+  if (!plat::FileSize(OlmFilePath(c.UIN), size, err)) {
+    if (err != ENOENT) WriteLog("OLM read failed (%s). Replay stopped", 11, c.addr.c_str(), c.UIN, std::strerror(err));
+    return false;  // no file: no reply at all
+  }
+  Sweep(replays);
+  Sweep(finished);
   Replay r;
   r.created = c.created;
   r.socket = c.ClnSocket;
-  std::copy(req.reqId, req.reqId + 4, r.reqId);
-  r.sequence = req.sequence;
-  replays[&c] = r;
+  r.target = std::move(target);
+  replays[&c] = std::move(r);
   ContinueOfflineReplay(c);
+  return true;
+}
+
+void StartOfflineReplay(const MetaRequest& req) {
+  std::array<uint8_t, 4> reqId{req.reqId[0], req.reqId[1], req.reqId[2], req.reqId[3]};
+  uint16_t sequence = req.sequence;
+  OfflineReplayTarget target;
+  target.record = [reqId, sequence](ClientInfo& c, const uint8_t* rec, size_t size) {
+    QueueMetaRecord(c, reqId.data(), sequence, rec, size);
+  };
+  target.end = [reqId, sequence](ClientInfo& c) {
+    MetaRequest end{c, {reqId[0], reqId[1], reqId[2], reqId[3]}, sequence, 0x003C, 0, nullptr, 0};
+    SendMetaTemplate(end, EndOfOfflineReply());
+  };
+  StartOfflineReplay(req.client, std::move(target));
 }
 
 void ContinueOfflineReplay(ClientInfo& c) {
-  Replay* r = Find(c);
-  if (!r) return;
-  while (c.queuedBytes < kLowWater) {
-    if (!QueueFromChunk(c, *r)) return Finish(c, *r);
+  while (Replay* r = Find(replays, c)) {
+    if (c.queuedBytes >= kLowWater) return;
+    switch (QueueFromChunk(c, *r)) {
+      case Step::More:
+        continue;
+      case Step::Done:
+        return Finish(c, *r);
+      case Step::Failed:
+        return;
+    }
   }
 }
 
-bool OfflineReplayActive(const ClientInfo& c) { return Find(c) != nullptr; }
+bool OfflineReplayActive(const ClientInfo& c) {
+  auto it = replays.find(&c);
+  return it != replays.end() && it->second.created == c.created;
+}
+
+void DeleteReplayedOfflineMessages(ClientInfo& c) {
+  Replay* done = Find(finished, c);
+  if (!done) return;  // nothing was delivered to this session: nothing to remove
+  uint64_t end = done->offset;
+  finished.erase(&c);
+  std::string path = OlmFilePath(c.UIN);
+  FlushOfflineStoresBefore(path);
+  uint64_t size = 0;
+  int err = 0;
+  if (!plat::FileSize(path, size, err)) {
+    if (err != ENOENT) WriteLog("OLM delete failed (%s). File kept", 11, c.addr.c_str(), c.UIN, std::strerror(err));
+    return;
+  }
+  if (size < end) {
+    WriteLog("OLM changed during replay. File kept", 11, c.addr.c_str(), c.UIN);
+    return;
+  }
+  if (size == end) {
+    if (!plat::RemoveFile(path))
+      WriteLog("OLM delete failed (%s). File kept", 11, c.addr.c_str(), c.UIN, std::strerror(errno));
+    return;
+  }
+  // Messages stored after the replay began stay, in a file that holds only them.
+  plat::FileRead rest = plat::ReadFileAt(path, end, static_cast<size_t>(size - end));
+  if (!rest.ok() || !plat::WriteFileAtomic(path, rest->data(), rest->size(), 0600)) {
+    WriteLog("OLM delete failed (%s). File kept", 11, c.addr.c_str(), c.UIN,
+             std::strerror(rest.ok() ? errno : rest.err));
+    return;
+  }
+  WriteLog("OLM delivered part removed. Kept=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(rest->size()));
+}

@@ -32,4 +32,17 @@ bool FileNameOrder(const std::string& a, const std::string& b) {
   return na != nb ? na < nb : a < b;
 }
 
+bool IsStaleTempCandidate(const std::string& name) {
+  if (name.size() < 8 || name[name.size() - 7] != '.') return false;
+  for (size_t i = name.size() - 6; i < name.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  std::string base = name.substr(0, name.size() - 7);
+  if (EndsWithNoCase(base, ".ini") || EndsWithNoCase(base, ".ssi") || base == ".write-probe") return true;
+  size_t i = base.starts_with('-') ? 1 : 0;
+  if (i == base.size()) return false;
+  for (; i < base.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(base[i]))) return false;
+  return true;
+}
+
 }  // namespace plat

@@ -33,33 +33,43 @@ bool TryLock(int fd, int how) {
   return false;
 }
 
-std::vector<uint8_t> ReadOpen(int fd, size_t maxBytes) {
-  std::vector<uint8_t> out;
-  uint8_t buf[8192];
-  while (out.size() < maxBytes) {
-    ssize_t n = ::read(fd, buf, std::min(sizeof buf, maxBytes - out.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.insert(out.end(), buf, buf + n);
+// The system calls of this file, each asking the fault plan first (the test seam).
+int Open(const std::string& path, int flags, mode_t mode = 0) {
+  if (int e = InjectedFault(FileOp::Open, path)) {
+    errno = e;
+    return -1;
   }
-  return out;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
 }
 
-}  // namespace
-
-std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path, size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::vector<uint8_t> out = ReadOpen(fd, maxBytes);
-  ::close(fd);
-  return out;
+ssize_t Read(const std::string& path, int fd, void* buf, size_t len, int64_t offset = -1) {
+  if (int e = InjectedFault(FileOp::Read, path)) {
+    errno = e;
+    return -1;
+  }
+  ssize_t n;
+  do {
+    n = offset < 0 ? ::read(fd, buf, len) : ::pread(fd, buf, len, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
 }
 
-static bool WriteAll(int fd, const void* data, size_t len) {
+// Writes all of data; false with errno set when any write fails (ENOSPC for a write that
+// makes no progress).
+bool WriteAll(const std::string& path, int fd, const void* data, size_t len) {
   const char* p = static_cast<const char*>(data);
   while (len > 0) {
+    if (int e = InjectedFault(FileOp::Write, path)) {
+      errno = e;
+      return false;
+    }
     ssize_t n = ::write(fd, p, len);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     p += n;
     len -= static_cast<size_t>(n);
@@ -67,47 +77,129 @@ static bool WriteAll(int fd, const void* data, size_t len) {
   return true;
 }
 
-std::optional<std::vector<uint8_t>> ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+bool Sync(const std::string& path, int fd, bool dataOnly) {
+  if (int e = InjectedFault(FileOp::Fsync, path)) {
+    errno = e;
+    return false;
+  }
+  int rc;
+  do {
+    rc = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+bool Rename(const std::string& from, const std::string& to) {
+  if (int e = InjectedFault(FileOp::Rename, to)) {
+    errno = e;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+// Reads to the end or maxBytes; a failing read is an error, not a short file.
+FileRead ReadOpen(const std::string& path, int fd, size_t maxBytes) {
+  std::vector<uint8_t> out;
+  uint8_t buf[8192];
+  while (out.size() < maxBytes) {
+    ssize_t n = Read(path, fd, buf, std::min(sizeof buf, maxBytes - out.size()));
+    if (n < 0) return FileRead::Failed(errno == ENOENT ? EIO : errno);
+    if (n == 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  return FileRead::Content(std::move(out));
+}
+
+// Closes fd keeping errno.
+void CloseKeepErrno(int fd) {
+  int e = errno;
+  ::close(fd);
+  errno = e;
+}
+
+}  // namespace
+
+FileRead ReadFileBytes(const std::string& path, size_t maxBytes) {
+  int fd = Open(path, O_RDONLY);
+  if (fd < 0) return FileRead::Failed(errno);
+  FileRead out = ReadOpen(path, fd, maxBytes);
+  ::close(fd);
+  return out;
+}
+
+FileRead ReadFileAt(const std::string& path, uint64_t offset, size_t maxBytes) {
+  int fd = Open(path, O_RDONLY);
+  if (fd < 0) return FileRead::Failed(errno);
   std::vector<uint8_t> out(maxBytes);
   size_t got = 0;
   while (got < maxBytes) {
-    ssize_t n = ::pread(fd, out.data() + got, maxBytes - got, static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    ssize_t n = Read(path, fd, out.data() + got, maxBytes - got, static_cast<int64_t>(offset + got));
+    if (n < 0) {
+      int e = errno == ENOENT ? EIO : errno;
+      ::close(fd);
+      return FileRead::Failed(e);
+    }
+    if (n == 0) break;
     got += static_cast<size_t>(n);
   }
   ::close(fd);
   out.resize(got);
-  return out;
+  return FileRead::Content(std::move(out));
+}
+
+bool SyncFolder(const std::string& dir) {
+  int fd = Open(dir.empty() ? std::string("./") : dir, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  bool ok = Sync(dir, fd, false);
+  if (!ok) CloseKeepErrno(fd);
+  else ::close(fd);
+  return ok;
 }
 
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsigned mode) {
+  if (int e = InjectedFault(FileOp::Open, path)) {
+    errno = e;
+    return false;
+  }
   std::string tmp = path + ".XXXXXX";
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return false;
+  tmp.assign(name.data());
   // The new file keeps the permissions (and, for a writer running as root, the owner) of the
   // one it replaces, so a file an operator made private stays private and readable by the
   // servers' user; a new file gets `mode`. A secret (mode without group or other bits) never
-  // stays readable by others, whatever the file it replaces allowed.
+  // stays readable by others, whatever the file it replaces allowed. fchmod is not narrowed
+  // by the umask.
   struct stat old{};
   bool replacing = ::stat(path.c_str(), &old) == 0;
   mode_t keep = replacing ? (old.st_mode & 07777) : static_cast<mode_t>(mode);
   if (replacing && (mode & 077) == 0) keep &= ~static_cast<mode_t>(077);
-  ::fchmod(fd, keep);
-  if (replacing && ::geteuid() == 0) (void)!::fchown(fd, old.st_uid, old.st_gid);
-  bool ok = WriteAll(fd, data, len);
-  ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(name.data(), path.c_str()) == 0) return true;
-  ::unlink(name.data());
+  bool ok = ::fchmod(fd, keep) == 0;
+  if (ok && replacing && ::geteuid() == 0) (void)!::fchown(fd, old.st_uid, old.st_gid);
+  // The content reaches the disk before the name points at it: a power loss then leaves the
+  // old file or the new one, never an empty one.
+  ok = ok && WriteAll(path, fd, data, len) && Sync(path, fd, false);
+  if (!ok) {
+    CloseKeepErrno(fd);
+  } else if (::close(fd) != 0) {
+    ok = false;
+  }
+  if (ok && Rename(tmp, path)) return SyncFolder(FolderOf(path));
+  int e = errno;
+  ::unlink(tmp.c_str());
+  errno = e;
   return false;
 }
 
 bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode));
+  int fd = Open(path, O_WRONLY | O_CREAT, static_cast<mode_t>(mode));
   if (fd < 0) return false;
   if (!TryLock(fd, LOCK_EX)) {
     ::close(fd);
@@ -115,56 +207,174 @@ bool WriteFileInPlace(const std::string& path, const void* data, size_t len, uns
   }
   struct stat st{};
   bool ok = ::fstat(fd, &st) == 0;
-  // A secret never stays readable by others, whatever the file allowed before.
+  // A secret never stays readable by others, whatever the file allowed before or the umask.
   if (ok && (mode & 077) == 0 && (st.st_mode & 077) != 0)
     ok = ::fchmod(fd, st.st_mode & 07700) == 0;
   if (ok && len > 0) {
-    ssize_t n;
-    do {
-      n = ::pwrite(fd, data, len, 0);
-    } while (n < 0 && errno == EINTR);
-    ok = n == static_cast<ssize_t>(len);
+    if (int e = InjectedFault(FileOp::Write, path)) {
+      errno = e;
+      ok = false;
+    } else {
+      ssize_t n;
+      do {
+        n = ::pwrite(fd, data, len, 0);
+      } while (n < 0 && errno == EINTR);
+      if (n >= 0 && n != static_cast<ssize_t>(len)) errno = ENOSPC;
+      ok = n == static_cast<ssize_t>(len);
+    }
   }
   if (ok && static_cast<size_t>(st.st_size) > len) ok = ::ftruncate(fd, static_cast<off_t>(len)) == 0;
-  ok = (::close(fd) == 0) && ok;  // closing releases the lock
-  return ok;
+  if (!ok) {
+    CloseKeepErrno(fd);  // closing releases the lock
+    return false;
+  }
+  return ::close(fd) == 0;
 }
 
-std::optional<std::vector<uint8_t>> ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
+FileRead ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
   busy = false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  int fd = Open(path, O_RDONLY);
+  if (fd < 0) return FileRead::Failed(errno);
   if (!TryLock(fd, LOCK_SH)) {
-    busy = true;
+    int e = errno;
+    busy = e == EWOULDBLOCK;
     ::close(fd);
-    return std::nullopt;
+    return FileRead::Failed(e == ENOENT ? EIO : e);
   }
-  std::vector<uint8_t> out = ReadOpen(fd, maxBytes);
+  FileRead out = ReadOpen(path, fd, maxBytes);
   ::close(fd);
   return out;
 }
 
-AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return AppendResult::OpenFailed;
+namespace {
+
+// Writes one record at the end of an open file, whole or not at all.
+AppendResult AppendOpen(const std::string& path, int fd, const void* data, size_t len, uint64_t maxSize,
+                        uint64_t& oldSize, int& err) {
   struct stat st{};
   if (::fstat(fd, &st) != 0) {
-    ::close(fd);
+    err = errno;
     return AppendResult::OpenFailed;
   }
-  uint64_t old = static_cast<uint64_t>(st.st_size);
-  if (maxSize != 0 && old + len > maxSize) {
-    ::close(fd);
+  oldSize = static_cast<uint64_t>(st.st_size);
+  if (maxSize != 0 && oldSize + len > maxSize) {
+    err = EFBIG;
     return AppendResult::TooLarge;
   }
-  bool ok = WriteAll(fd, data, len);
+  if (WriteAll(path, fd, data, len)) return AppendResult::Ok;
+  err = errno;
   // A partly written record would be read as the head of every later one: cut it off.
-  if (!ok && ::ftruncate(fd, static_cast<off_t>(old)) != 0) ok = false;
-  ::close(fd);
-  return ok ? AppendResult::Ok : AppendResult::ShortWrite;
+  (void)!::ftruncate(fd, static_cast<off_t>(oldSize));
+  return AppendResult::ShortWrite;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+}  // namespace
+
+AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err) {
+  int fd = Open(path, O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (fd < 0) {
+    err = errno;
+    return AppendResult::OpenFailed;
+  }
+  uint64_t old = 0;
+  AppendResult r = AppendOpen(path, fd, data, len, maxSize, old, err);
+  if (r == AppendResult::Ok && !Sync(path, fd, true)) {
+    err = errno;
+    (void)!::ftruncate(fd, static_cast<off_t>(old));
+    r = AppendResult::FlushFailed;
+  }
+  ::close(fd);
+  return r;
+}
+
+AppendResult AppendRecord(const std::string& path, const void* data, size_t len, uint64_t maxSize) {
+  int err = 0;
+  return AppendRecord(path, data, len, maxSize, err);
+}
+
+AppendBatch::~AppendBatch() {
+  for (const Open& f : files_) ::close(static_cast<int>(f.fd));
+}
+
+bool AppendBatch::Holds(const std::string& path) const {
+  for (const Open& f : files_)
+    if (f.path == path) return true;
+  return false;
+}
+
+AppendResult AppendBatch::Append(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err) {
+  Open* file = nullptr;
+  for (Open& f : files_)
+    if (f.path == path) file = &f;
+  bool fresh = file == nullptr;
+  int fd;
+  if (fresh) {
+    fd = plat::Open(path, O_WRONLY | O_CREAT | O_APPEND, static_cast<mode_t>(mode_));
+    if (fd < 0) {
+      err = errno;
+      return AppendResult::OpenFailed;
+    }
+  } else {
+    fd = static_cast<int>(file->fd);
+  }
+  uint64_t old = 0;
+  AppendResult r = AppendOpen(path, fd, data, len, maxSize, old, err);
+  if (fresh) {
+    if (r == AppendResult::Ok)
+      files_.push_back(Open{path, fd, old});
+    else
+      ::close(fd);
+  }
+  return r;
+}
+
+std::vector<AppendBatch::Outcome> AppendBatch::Commit() {
+  std::vector<Outcome> out;
+  std::vector<std::string> created;
+  for (const Open& f : files_) {
+    int fd = static_cast<int>(f.fd);
+    Outcome o{f.path, 0};
+    if (!Sync(f.path, fd, true)) {
+      o.err = errno;
+      // What the disk holds of these records is unknown: remove them, so that none of the
+      // records reported as lost is delivered later.
+      (void)!::ftruncate(fd, static_cast<off_t>(f.startSize));
+    } else if (f.startSize == 0) {
+      created.push_back(FolderOf(f.path));
+    }
+    ::close(fd);
+    out.push_back(std::move(o));
+  }
+  files_.clear();
+  // A file made in this batch needs its folder entry on the disk too.
+  std::sort(created.begin(), created.end());
+  created.erase(std::unique(created.begin(), created.end()), created.end());
+  for (const std::string& dir : created) {
+    if (SyncFolder(dir)) continue;
+    int e = errno;
+    for (Outcome& o : out)
+      if (o.err == 0 && FolderOf(o.path) == dir) o.err = e;
+  }
+  return out;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (int e = InjectedFault(FileOp::Unlink, path)) {
+    errno = e;
+    return false;
+  }
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool FileSize(const std::string& path, uint64_t& size, int& err) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) {
+    err = errno;
+    return false;
+  }
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
 
 bool FileExists(const std::string& path) {
   struct stat st{};
@@ -181,7 +391,7 @@ bool DirWritable(const std::string& dir, int& err) {
     return false;
   }
   // A probe byte as well: a full disk still lets an empty file be created.
-  bool ok = WriteAll(fd, "x", 1);
+  bool ok = WriteAll(dir, fd, "x", 1);
   if (!ok) err = errno ? errno : ENOSPC;
   ::close(fd);
   ::unlink(name.data());

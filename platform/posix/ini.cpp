@@ -1,6 +1,7 @@
 #include "platform/ini.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -27,9 +28,21 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::optional<std::vector<std::string>> ReadLines(const std::string& path) {
-  auto bytes = ReadFileBytes(path, 64u << 20);
-  if (!bytes) return std::nullopt;
+constexpr size_t kMaxProfile = 64u << 20;
+
+// The file's lines; nothing when it is absent or cannot be read (err tells which: ENOENT for
+// absent). A file past the size limit is an error (EFBIG), never a shortened text.
+std::optional<std::vector<std::string>> ReadLines(const std::string& path, int& err) {
+  FileRead bytes = ReadFileBytes(path, kMaxProfile + 1);
+  if (!bytes) {
+    err = bytes.err;
+    return std::nullopt;
+  }
+  if (bytes->size() > kMaxProfile) {
+    err = EFBIG;
+    return std::nullopt;
+  }
+  err = 0;
   std::vector<std::string> lines;
   std::string cur;
   for (uint8_t b : *bytes) {
@@ -91,7 +104,8 @@ long long AtoI(const std::string& text) { return std::atoll(text.c_str()); }
 std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& def, size_t size, const std::string& path) {
   std::string result = def;
-  if (auto lines = ReadLines(path)) {
+  int err = 0;
+  if (auto lines = ReadLines(path, err)) {
     size_t first, end;
     if (FindSection(*lines, section, first, end)) {
       for (size_t i = first; i < end; ++i) {
@@ -111,10 +125,19 @@ std::string GetProfileString(const std::string& section, const std::string& key,
 std::vector<std::optional<std::string>> GetProfileStrings(const std::string& section,
                                                           const std::vector<std::string>& keys,
                                                           const std::string& path) {
-  std::vector<std::optional<std::string>> out(keys.size());
-  auto lines = ReadLines(path);
+  std::vector<std::optional<std::string>> out;
+  int err = 0;
+  ReadProfileStrings(section, keys, path, out, err);
+  return out;
+}
+
+bool ReadProfileStrings(const std::string& section, const std::vector<std::string>& keys,
+                        const std::string& path, std::vector<std::optional<std::string>>& out, int& err) {
+  out.assign(keys.size(), std::nullopt);
+  auto lines = ReadLines(path, err);
+  if (!lines) return err == ENOENT;
   size_t first, end;
-  if (!lines || !FindSection(*lines, section, first, end)) return out;
+  if (!FindSection(*lines, section, first, end)) return true;
   for (size_t i = first; i < end; ++i) {
     std::string k, v;
     if (!SplitKey((*lines)[i], k, v)) continue;
@@ -122,7 +145,7 @@ std::vector<std::optional<std::string>> GetProfileStrings(const std::string& sec
     for (size_t j = 0; j < keys.size(); ++j)
       if (!out[j] && SameName(k, keys[j])) out[j] = Unquote(v);
   }
-  return out;
+  return true;
 }
 
 namespace {
@@ -156,7 +179,15 @@ bool ApplyEdit(std::vector<std::string>& lines, const ProfileEdit& e) {
 
 bool WriteProfileStrings(const std::vector<ProfileEdit>& edits, const std::string& path, unsigned mode) {
   FolderLock lock(path);
-  std::vector<std::string> lines = ReadLines(path).value_or(std::vector<std::string>{});
+  int err = 0;
+  std::vector<std::string> lines;
+  if (auto read = ReadLines(path, err)) {
+    lines = std::move(*read);
+  } else if (err != ENOENT) {
+    // A file that cannot be read is never rewritten from what little was read.
+    errno = err;
+    return false;
+  }
   bool changed = false;
   for (const ProfileEdit& e : edits) changed = ApplyEdit(lines, e) || changed;
   if (!changed) return true;

@@ -17,6 +17,11 @@ namespace plat {
 
 namespace {
 constexpr UINT kWake = WM_APP + 1;  // one posted entry of the FIFO is waiting
+// Each selected socket reports under a window message of its own, taken in turn from this
+// range, so that an event left in the queue for a closed socket is recognised even when a
+// new connection has been given the same handle since (Windows reuses handles at once).
+constexpr UINT kFirstSocketMsg = WM_APP + 0x100;
+constexpr UINT kLastSocketMsg = 0xBFFF;
 constexpr char kClassName[] = "AsyncSelect";
 }  // namespace
 
@@ -26,8 +31,10 @@ struct EventLoop::WinState {
   const Handler* handler = nullptr;
   UINT_PTR nextTimer = 1;
   std::unordered_map<UINT_PTR, Message> timers;  // window timer id -> delayed message
+  UINT nextSocketMsg = kFirstSocketMsg;
   struct Live {
-    uint32_t msg = 0;
+    uint32_t msg = 0;     // the message the server asked for
+    UINT winMsg = 0;      // the message Winsock posts for this connection
     uint32_t generation = 0;
   };
   std::unordered_map<Socket, Live> sockets;  // sockets with asynchronous selection
@@ -48,7 +55,10 @@ LRESULT CALLBACK WinLoopAccess::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, L
       PostQuitMessage(0);
       return 0;
     }
-    if (!loop->IsStale(m)) (*w.handler)(m);
+    if (!loop->IsStale(m))
+      (*w.handler)(m);
+    else if (loop->dropped_)
+      loop->dropped_(m);
     return 0;
   }
   if (msg == WM_TIMER) {
@@ -61,10 +71,11 @@ LRESULT CALLBACK WinLoopAccess::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, L
     return 0;
   }
   // An event Winsock reports for a socket that is still selected; one left in the queue for
-  // a socket closed since then is dropped.
-  auto live = w.sockets.find(static_cast<Socket>(wParam));
-  if (live != w.sockets.end() && live->second.msg == msg) {
-    (*w.handler)(Message{msg, wParam, static_cast<intptr_t>(lParam), 0});
+  // a socket closed since then carries that connection's message and is dropped.
+  if (msg >= kFirstSocketMsg && msg <= kLastSocketMsg) {
+    auto live = w.sockets.find(static_cast<Socket>(wParam));
+    if (live != w.sockets.end() && live->second.winMsg == msg)
+      (*w.handler)(Message{live->second.msg, wParam, static_cast<intptr_t>(lParam), 0});
     return 0;
   }
   return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -147,9 +158,13 @@ void EventLoop::PostDelayedSocket(uint32_t delayMs, uint32_t msg, Socket s, intp
 bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
   if (s == -1) return false;
   auto [it, added] = win_->sockets.try_emplace(s);
-  if (added) it->second.generation = nextGeneration_++;
+  if (added) {
+    it->second.generation = nextGeneration_++;
+    it->second.winMsg = win_->nextSocketMsg;
+    win_->nextSocketMsg = win_->nextSocketMsg == kLastSocketMsg ? kFirstSocketMsg : win_->nextSocketMsg + 1;
+  }
   it->second.msg = msg;
-  return WSAAsyncSelect(static_cast<SOCKET>(s), win_->window, msg, events) == 0;
+  return WSAAsyncSelect(static_cast<SOCKET>(s), win_->window, it->second.winMsg, events) == 0;
 }
 
 Socket EventLoop::CreateTcpSocket(int& err) {
@@ -247,6 +262,12 @@ int EventLoop::Run(const Handler& handler, int& err) {
   win_->handler = &handler;
   MSG msg;
   for (;;) {
+    // The end of a round (nothing waits in the queue): the end-of-round hook, then the hook
+    // that flushes the log. Writes here are posted window messages that follow the hook.
+    if ((beforePoll_ || afterRound_) && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      if (beforePoll_) beforePoll_();
+      if (afterRound_) afterRound_();
+    }
     BOOL rc = GetMessageA(&msg, nullptr, 0, 0);
     if (rc == 0) break;
     if (rc == -1) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "VornBOS/presence/offline.h"
 #include "VornBOS/session.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
@@ -23,6 +24,7 @@ class BosUnit : public ::testing::Test {
     Cfg.snacReqId = 0;
   }
   void TearDown() override {
+    CommitOfflineStores();  // the round's appends end with the test
     while (SessionCount() > 0) DestroySession(SessionList().front());
     CloseLog();
     std::filesystem::remove_all(dir_);
@@ -32,6 +34,7 @@ class BosUnit : public ::testing::Test {
     ClientInfo& c = CreateSession(next_++);
     SetSessionUin(c, uin);
     c.isLogged = true;
+    std::fill(std::begin(c.Status), std::end(c.Status), 0);  // online, as the cookie login leaves it
     return c;
   }
   static void Receive(ClientInfo& c, const std::vector<uint8_t>& snac, uint8_t channel = 2) {

@@ -101,6 +101,20 @@ TEST_F(PernotReconnectTest, ProtocolsAreRestoredToTheirOwnStatus) {
     EXPECT_TRUE(host.CallsStartingWith("ICQ/SetStatus").empty());
 }
 
+TEST_F(PernotReconnectTest, ProtocolSwitchedOffIsLeftOfflineUntilSwitchedOnAgain) {
+    host.AddProtocol("ICQ", ID_STATUS_OFFLINE);
+    host.AddProtocol("MSN", ID_STATUS_OFFLINE);
+    host.StoreDword("iRestore_ICQ", 0);
+    host.StoreDword("iRestore_MSN", 1);
+    Load();
+    TickAfterClearing();
+    EXPECT_TRUE(ProtocolSets("ICQ").empty());
+    EXPECT_EQ(ProtocolSets("MSN"), (Calls{"MSN/SetStatus(40072)"}));
+    host.StoreDword("iRestore_ICQ", 1);
+    TickAfterClearing();
+    EXPECT_EQ(ProtocolSets("ICQ"), (Calls{"ICQ/SetStatus(40072)"}));
+}
+
 TEST_F(PernotReconnectTest, ProtocolConnectingIsNeitherRestoredNorRemembered) {
     host.AddProtocol("ICQ", kAway);
     Load();

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -79,6 +80,13 @@ void DataDir::WriteUser(uint32_t uin, const std::string& content) const {
   WriteFile("Db/" + std::to_string(uin) + ".ini", content);
 }
 
+std::string DataDir::ServerPath(const std::string& relative) const {
+  std::string p = path_ + relative;
+  if (!WindowsServers()) return p;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return "Z:" + p;
+}
+
 std::string DataDir::Log(const std::string& program) const {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -103,19 +111,37 @@ static bool PortAccepts(uint16_t port) {
   return ok;
 }
 
+bool WindowsServers() { return std::getenv("VORN_SERVER_LAUNCHER") != nullptr; }
+
+// Starting a service under Wine takes a few Wine processes; on a loaded machine that is
+// seconds.
+constexpr int kServiceStartMs = 30000;
+
+// The folder of the programs under test: VORN_SERVER_BIN when set (the Windows build),
+// else this build's own.
+static std::string ServerBin() {
+  const char* bin = std::getenv("VORN_SERVER_BIN");
+  return bin && *bin ? bin : VORN_BIN_DIR;
+}
+
 bool ServerProcess::Start(const std::string& program, const DataDir& dir, uint16_t port, bool wait) {
-  std::string exe = std::string(VORN_BIN_DIR) + "/" + program;
+  std::string exe = ServerBin() + "/" + program;
+  const char* launcher = std::getenv("VORN_SERVER_LAUNCHER");
   pid_ = ::fork();
   if (pid_ == 0) {
     ::setenv("VORN_PATH", dir.path().c_str(), 1);
     int devnull = ::open("/dev/null", O_WRONLY);
     ::dup2(devnull, 1);
-    ::execl(exe.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    // A launcher stands in for the server: it is signalled and waited for the same way.
+    if (launcher && *launcher)
+      ::execl(launcher, launcher, exe.c_str(), static_cast<char*>(nullptr));
+    else
+      ::execl(exe.c_str(), program.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   if (!wait) return pid_ > 0;
   // The probe connection shows up in the server's log as an accepted and closed socket.
-  return WaitFor([&] { return PortAccepts(port); }, 5000);
+  return WaitFor([&] { return PortAccepts(port); }, WindowsServers() ? kServiceStartMs : 5000);
 }
 
 void ServerProcess::Signal(int sig) {
@@ -124,6 +150,8 @@ void ServerProcess::Signal(int sig) {
 
 int ServerProcess::Stop(int timeoutMs) {
   if (pid_ <= 0) return -1;
+  // A service's stop passes through Wine's service control manager: allow it more time.
+  if (WindowsServers()) timeoutMs *= 4;
   ::kill(pid_, SIGTERM);
   int status = 0;
   bool done = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
@@ -138,21 +166,31 @@ int ServerProcess::Stop(int timeoutMs) {
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string& output,
-               const std::string& vornPath, const std::string& unitDir) {
+               const std::string& vornPath, const std::string& unitDir, std::string* errors) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return -1;
+  // Standard error goes to a file, read after the end: two pipes would need polling.
+  char errName[] = "/tmp/vorn-stderr-XXXXXX";
+  int errFd = errors ? ::mkstemp(errName) : -1;
   pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(pipeFds[1], 1);
+    if (errFd >= 0) ::dup2(errFd, 2);
     ::close(pipeFds[0]);
     if (!vornPath.empty()) ::setenv("VORN_PATH", vornPath.c_str(), 1);
     if (!unitDir.empty()) ::setenv("VORN_UNIT_DIR", unitDir.c_str(), 1);
     std::vector<char*> argv;
-    std::string exe = program.find('/') == std::string::npos ? std::string(VORN_BIN_DIR) + "/" + program : program;
+    bool ours = program.find('/') == std::string::npos;
+    std::string exe = ours ? ServerBin() + "/" + program : program;
+    // The programs of the Windows build run through VORN_PROGRAM_LAUNCHER (Wine).
+    const char* launcher = std::getenv("VORN_PROGRAM_LAUNCHER");
+    std::string run = ours && launcher && *launcher ? launcher : exe;
+    if (run != exe && !fs::exists(exe) && fs::exists(exe + ".exe")) exe += ".exe";
+    if (run != exe) argv.push_back(const_cast<char*>(run.c_str()));
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(exe.c_str(), argv.data());
+    ::execv(run.c_str(), argv.data());
     ::_exit(127);
   }
   ::close(pipeFds[1]);
@@ -161,8 +199,17 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
   ssize_t n;
   while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) output.append(buf, static_cast<size_t>(n));
   ::close(pipeFds[0]);
+  // Windows programs end their lines with CR LF.
+  if (std::getenv("VORN_PROGRAM_LAUNCHER")) std::erase(output, '\r');
   int status = 0;
   ::waitpid(pid, &status, 0);
+  if (errFd >= 0) {
+    errors->clear();
+    ::lseek(errFd, 0, SEEK_SET);
+    while ((n = ::read(errFd, buf, sizeof buf)) > 0) errors->append(buf, static_cast<size_t>(n));
+    ::close(errFd);
+    ::unlink(errName);
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

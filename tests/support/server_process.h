@@ -12,6 +12,17 @@ namespace vt {
 
 uint16_t FreePort();
 
+// True when the servers under test are the Windows programs, run as services under Wine
+// through VORN_SERVER_LAUNCHER (VORN_SERVER_BIN names their folder).
+bool WindowsServers();
+
+// Skips the current test when the servers are the Windows programs; the reason names the
+// difference of the system and is listed in tests/win/README.md.
+#define VORN_SKIP_ON_WINDOWS(reason) \
+  do {                                \
+    if (::vt::WindowsServers()) GTEST_SKIP() << "Windows servers: " << (reason); \
+  } while (0)
+
 // A temporary data folder with Db/, Cookie/ and olm/ and a vorn.ini.
 class DataDir {
  public:
@@ -30,6 +41,9 @@ class DataDir {
   std::string ReadFile(const std::string& relative) const;
   bool Exists(const std::string& relative) const;
   void WriteUser(uint32_t uin, const std::string& content) const;
+  // A path below the folder as the servers spell it in their log: with a drive letter and
+  // backslashes when they are the Windows programs under Wine.
+  std::string ServerPath(const std::string& relative) const;
   // Today's log of a program ("VornBOS", "VornAuth").
   std::string Log(const std::string& program) const;
 
@@ -56,9 +70,10 @@ class ServerProcess {
   pid_t pid_ = -1;
 };
 
-// Runs a program to its end; returns its exit code and collects its standard output.
+// Runs a program to its end; returns its exit code and collects its standard output (and its
+// standard error when `errors` is given; otherwise standard error is the test's own).
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string& output,
-               const std::string& vornPath = "", const std::string& unitDir = "");
+               const std::string& vornPath = "", const std::string& unitDir = "", std::string* errors = nullptr);
 
 // Polls a condition every 10 ms until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 3000);

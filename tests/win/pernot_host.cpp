@@ -1,12 +1,16 @@
-// A host for Pernot.dll: loads it through its exports, serves the host services it calls,
-// takes its message boxes through the plug-in's hook, and runs a message loop in which the
-// plug-in's thread timer must tick. Prints "PERNOT SMOKE OK" when all checks hold.
+// A host for Pernot.dll: loads it through its exports, serves the host services it calls
+// (settings in a database of its own), takes its message boxes through the plug-in's hook,
+// runs a message loop in which the plug-in's thread timer must tick, and opens the options
+// page from the page record the plug-in adds, to change it through its controls. Prints
+// "PERNOT SMOKE OK" when all checks hold.
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Pernot/host_interface.h"
+#include "tests/win/pernot_page.h"
 
 // user32 and kernel32, declared with plain types: the host header has window handles of its
 // own, so <windows.h> cannot be included beside it.
@@ -36,11 +40,21 @@ int g_protoStatus = ID_STATUS_OFFLINE;
 int g_ticks = 0;             // timer ticks seen (each reads the global status once)
 int g_globalSets = 0;        // CList/SetStatusMode calls
 int g_protoSets = 0;         // ICQ/SetStatus calls
+int g_jabberSets = 0;        // JABBER/SetStatus calls
 std::vector<std::string> g_boxes;
 PROTOCOLDESCRIPTOR g_icq{sizeof(PROTOCOLDESCRIPTOR), "ICQ"};
-PROTOCOLDESCRIPTOR* g_protocols[] = {&g_icq};
+PROTOCOLDESCRIPTOR g_jabber{sizeof(PROTOCOLDESCRIPTOR), "JABBER"};
+PROTOCOLDESCRIPTOR* g_protocols[] = {&g_icq, &g_jabber};
+// The host's settings of module "Pernot"; 1000 ms is the shortest interval the check waits for.
+std::map<std::string, DWORD> g_settings = {{"iTimeOut", 1000}, {"iDebugMsg", 1}, {"iRestore_JABBER", 0}};
+std::map<std::string, MIRANDAHOOK> g_hooks;
+OPTIONSDIALOGPAGE g_page{};
+int g_pages = 0;
 
-HANDLE HookEvent(const char*, MIRANDAHOOK) { return reinterpret_cast<HANDLE>(1); }
+HANDLE HookEvent(const char* name, MIRANDAHOOK hook) {
+  g_hooks[name] = hook;
+  return reinterpret_cast<HANDLE>(g_hooks.size());
+}
 int UnhookEvent(HANDLE) { return 0; }
 
 INT_PTR CallService(const char* name, WPARAM wParam, LPARAM lParam) {
@@ -55,7 +69,7 @@ INT_PTR CallService(const char* name, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (n == MS_PROTO_ENUMPROTOCOLS) {
-    *reinterpret_cast<int*>(wParam) = 1;
+    *reinterpret_cast<int*>(wParam) = 2;
     *reinterpret_cast<PROTOCOLDESCRIPTOR***>(lParam) = g_protocols;
     return 0;
   }
@@ -65,15 +79,28 @@ INT_PTR CallService(const char* name, WPARAM wParam, LPARAM lParam) {
     g_protoStatus = static_cast<int>(wParam & 0xFFFF);
     return 0;
   }
+  if (n == std::string("JABBER") + PS_GETSTATUS) return ID_STATUS_OFFLINE;  // switched off: stays so
+  if (n == std::string("JABBER") + PS_SETSTATUS) return ++g_jabberSets, 0;
   if (n == MS_DB_CONTACT_GETSETTING) {
     auto* req = reinterpret_cast<DBCONTACTGETSETTING*>(lParam);
+    auto it = g_settings.find(req->szSetting);
+    if (std::strcmp(req->szModule, "Pernot") != 0 || it == g_settings.end()) return 1;
     req->pValue->type = DBVT_DWORD;
-    if (std::strcmp(req->szSetting, "iTimeOut") == 0) req->pValue->dVal = 1000;  // the shortest interval the plug-in accepts
-    else if (std::strcmp(req->szSetting, "iDebugMsg") == 0) req->pValue->dVal = 1;
-    else return 1;
+    req->pValue->dVal = it->second;
     return 0;
   }
-  if (n == MS_DB_CONTACT_WRITESETTING || n == MS_OPT_ADDPAGE || n == MS_LANGPACK_TRANSLATEDIALOG) return 0;
+  if (n == MS_DB_CONTACT_WRITESETTING) {
+    auto* req = reinterpret_cast<DBCONTACTWRITESETTING*>(lParam);
+    if (std::strcmp(req->szModule, "Pernot") == 0 && req->value.type == DBVT_DWORD)
+      g_settings[req->szSetting] = req->value.dVal;
+    return 0;
+  }
+  if (n == MS_OPT_ADDPAGE) {
+    g_page = *reinterpret_cast<OPTIONSDIALOGPAGE*>(lParam);
+    ++g_pages;
+    return 0;
+  }
+  if (n == MS_LANGPACK_TRANSLATEDIALOG) return 0;
   if (n == MS_LANGPACK_TRANSLATESTRING) return lParam;
   return CALLSERVICE_NOTFOUND;
 }
@@ -87,6 +114,51 @@ void __stdcall GiveUp(void*, UINT, UINT_PTR, DWORD) { PostQuitMessage(1); }
 
 bool Check(bool ok, const char* what) {
   std::printf("%s: %s\n", ok ? "ok" : "FAILED", what);
+  return ok;
+}
+
+// Opens the page as the host's options dialog does, changes it through its controls and
+// applies; the settings must hold what was chosen, and a bad interval must be refused.
+bool CheckOptionsPage() {
+  constexpr int kEdit = 1001, kDebug = 1002, kList = 1003;
+  auto init = g_hooks.find(ME_OPT_INITIALISE);
+  if (!Check(init != g_hooks.end(), "options hook")) return false;
+  init->second(77, 0);
+  bool ok = Check(g_pages == 1 && g_page.cbSize == sizeof(OPTIONSDIALOGPAGE) &&
+                      g_page.pszTemplate == MAKEINTRESOURCE(101) && std::strcmp(g_page.pszTitle, "Pernot") == 0 &&
+                      std::strcmp(g_page.pszGroup, "Plugins") == 0,
+                  "page record: template 101, title and group");
+  void* page = page_driver::Open(const_cast<MODULERESOURCES*>(g_page.hInstance), g_page.pszTemplate,
+                                 reinterpret_cast<void*>(g_page.pfnDlgProc));
+  if (!Check(page != nullptr, "page created from the dialog resource")) return false;
+  ok &= Check(page_driver::Text(page, kEdit) == "1000" && page_driver::Checked(page, kDebug),
+              "initialised from the settings");
+  auto rows = page_driver::ListRows(page, kList);
+  ok &= Check(rows == std::vector<std::string>{"ICQ=1", "JABBER=0"}, "protocol list: the host's protocols");
+
+  page_driver::SetText(page, kEdit, "5000");
+  page_driver::Click(page, kDebug);
+  page_driver::SetListCheck(page, kList, 0, false);
+  page_driver::SetListCheck(page, kList, 1, true);
+  size_t boxes = g_boxes.size();
+  ok &= Check(page_driver::Apply(page) == 0, "apply accepted");
+  ok &= Check(g_settings["iTimeOut"] == 5000 && g_settings["iDebugMsg"] == 0 && g_settings["iRestore_ICQ"] == 0 &&
+                  g_settings["iRestore_JABBER"] == 1,
+              "stored: interval 5000, debug off, ICQ off, JABBER on");
+  ok &= Check(g_boxes.size() == boxes, "no debug box once debug is off");
+
+  page_driver::SetText(page, kEdit, "12x");
+  page_driver::Click(page, kDebug);
+  ok &= Check(page_driver::Apply(page) != 0, "apply refused for an interval that is no number");
+  ok &= Check(g_settings["iTimeOut"] == 5000 && g_settings["iDebugMsg"] == 0, "nothing stored by a refused apply");
+  page_driver::SetText(page, kEdit, "0");
+  ok &= Check(page_driver::Apply(page) != 0, "apply refused for interval 0");
+  page_driver::SetText(page, kEdit, "7000");
+  ok &= Check(page_driver::Apply(page) == 0 && g_settings["iTimeOut"] == 7000 && g_settings["iDebugMsg"] == 1,
+              "a good interval is stored");
+  ok &= Check(!g_boxes.empty() && g_boxes.back() == "Pernot:Debug|Pernot:Your changes stored succefully.",
+              "debug box after storing with debug on");
+  page_driver::Close(page);
   return ok;
 }
 
@@ -122,6 +194,8 @@ int main() {
   ok &= Check(elapsed >= 1900, "ticks came at the configured interval");
   ok &= Check(g_globalStatus == ID_STATUS_ONLINE && g_globalSets >= 1, "global status restored to online");
   ok &= Check(g_protoStatus == ID_STATUS_ONLINE && g_protoSets >= 1, "protocol status restored to online");
+  ok &= Check(g_jabberSets == 0, "a protocol switched off is not restored");
+  ok &= CheckOptionsPage();
   ok &= Check(unload() == 0, "Unload");
   ok &= Check(!g_boxes.empty() && g_boxes.back() == "Pernot:Debug|Pernot:Unloaded succefully.", "Unload's box");
   if (ok) std::puts("PERNOT SMOKE OK");

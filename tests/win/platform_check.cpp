@@ -1,7 +1,7 @@
 // Checks of the Windows platform layer, run under Wine: the profile engine against the
 // system's own profile functions, the atomic replacement, FindFirstFile ordering, the
-// registry data-path setting in its three states, and the hidden-window event loop with a
-// loopback connection. Prints "PLATFORM CHECK OK" when every check holds.
+// registry data-path setting in its three states, the storage guarantees, and the
+// hidden-window event loop with a loopback connection. Prints "PLATFORM CHECK OK" when every check holds.
 #include <winsock2.h>
 #include <windows.h>
 // The profile engine has functions of these names; the system ones are called as ...A.
@@ -25,7 +25,8 @@ void Check(bool ok, const std::string& what) {
   if (!ok) ++g_failures;
 }
 
-void EventLoopOverLoopback();  // platform_check_loop.cpp
+void EventLoopOverLoopback();                   // platform_check_loop.cpp
+void StorageGuarantees(const std::string& dir);  // platform_check_files.cpp
 
 namespace {
 
@@ -60,7 +61,7 @@ void ProfileMatchesTheSystem(const std::string& dir) {
   Check(SystemProfile("Lists", "1", "-", file) == "77", "the system reads the written key");
   Check(plat::WriteProfileString("Lists", "0", std::nullopt, file), "profile delete");
   Check(SystemProfile("Lists", "0", "-", file) == "-", "the deleted key is gone for the system too");
-  Check(plat::ListFiles(dir, ".tmp").empty(), "atomic replacement leaves no temporary file");
+  Check(plat::RemoveStaleTempFiles(dir, 0).empty(), "atomic replacement leaves no temporary file");
 }
 
 void FilesComeInNumberOrder(const std::string& dir) {
@@ -97,6 +98,7 @@ int main() {
   ProfileMatchesTheSystem(dir);
   FilesComeInNumberOrder(dir);
   DataPathFromTheRegistry();
+  StorageGuarantees(dir);
   EventLoopOverLoopback();
   Check(plat::kPathSep == '\\' && std::string(plat::kDefaultDataPath) == ".\\", "backslash separator");
   Check(plat::ProgramPath().ends_with("platform_check.exe"), "program path: " + plat::ProgramPath());
