@@ -202,36 +202,42 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
 
 }  // namespace
 
-bool ReceiveStep(ClientInfo& c) {
-  int err = 0;
-  switch (RecvPiece(c, kDumpTitles, err)) {
-    case RecvStatus::BadSocket:
-      WriteLog("Recv()::ClnSocket == INVALID_SOCKET", 11, c.addr.c_str(), c.UIN);
-      return false;
-    case RecvStatus::BadStart:
-      WriteLog("Bad FLAP (0x%x 0x%x 0x__ 0x__ 0x%x 0x%x)", 9, c.addr.c_str(), c.UIN, c.in.head[0], c.in.head[1],
-               c.in.head[5], c.in.head[4]);
-      return false;
-    case RecvStatus::ZeroLength:
-      if (c.in.channel() == 5) {
-        c.in.waitBytes = kFlapHeader;
-        c.in.isWaitHead = true;
-        PostSocketEvent(c.ClnSocket, plat::FD_READ);
-        return true;
+bool ReceiveStep(ClientInfo& c, void (*handleFrame)(ClientInfo&)) {
+  // Every whole frame the read brought is handled here, in order, before the event ends.
+  c.onePass = true;
+  c.socketEmpty = false;  // a read event: the socket may hold data again
+  plat::Socket s = c.ClnSocket;
+  for (;;) {
+    int err = 0;
+    switch (RecvPiece(c, kDumpTitles, err)) {
+      case RecvStatus::BadSocket:
+        WriteLog("Recv()::ClnSocket == INVALID_SOCKET", 11, c.addr.c_str(), c.UIN);
+        return false;
+      case RecvStatus::BadStart:
+        WriteLog("Bad FLAP (0x%x 0x%x 0x__ 0x__ 0x%x 0x%x)", 9, c.addr.c_str(), c.UIN, c.in.head[0], c.in.head[1],
+                 c.in.head[5], c.in.head[4]);
+        return false;
+      case RecvStatus::ZeroLength:
+        if (c.in.channel() == 5) {
+          c.in.waitBytes = kFlapHeader;
+          c.in.isWaitHead = true;
+          continue;
+        }
+        WriteLog("FLAP size=0 (0x%x 0x%x 0x%x 0x%x 0x00 0x00)", 9, c.addr.c_str(), c.UIN, 0x2A, c.in.head[1],
+                 c.in.head[3], c.in.head[2]);
+        return false;
+      case RecvStatus::HeadDone:
+        continue;
+      case RecvStatus::FrameDone: {
+        bool bad = false;
+        if (!HandleCommandFrame(c, bad)) handleFrame(c);
+        if (FindBySocket(s) != &c) return true;  // the handler ended the session
+        if (bad) return false;
+        continue;
       }
-      WriteLog("FLAP size=0 (0x%x 0x%x 0x%x 0x%x 0x00 0x00)", 9, c.addr.c_str(), c.UIN, 0x2A, c.in.head[1],
-               c.in.head[3], c.in.head[2]);
-      return false;
-    case RecvStatus::HeadDone:
-      PostSocketEvent(c.ClnSocket, plat::FD_READ);
-      return true;
-    case RecvStatus::FrameDone: {
-      bool bad = false;
-      if (!HandleCommandFrame(c, bad)) EventWindow->PostSocket(WM_FLAP_READY, c.ClnSocket, 2);
-      return !bad;
+      default:
+        return true;
     }
-    default:
-      return true;
   }
 }
 
@@ -264,7 +270,6 @@ bool SendStep(ClientInfo& c) {
 
 void ReadFLAP(ClientInfo& c) {
   c.in.waitBytes = kFlapHeader;
-  PostSocketEvent(c.ClnSocket, plat::FD_READ);
   const std::vector<uint8_t>& d = c.in.data;
   if (!c.isLogged) {
     if (c.in.length >= 4 && d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 1)

@@ -103,13 +103,22 @@ void OnLoginCheck(plat::Socket s) {
   DestroySession(*c);
 }
 
+void DumpAfterFlap(const ClientInfo& c);
+
+// One whole frame, with the failure handling a frame has always had.
+void HandleFrame(ClientInfo& c) {
+  ClientInfo* found = &c;
+  Guarded("Exception in ReadFLAP ", 0, "Uknown error. Socket=%d", c.ClnSocket, &found, DumpAfterFlap,
+          [&] { ReadFLAP(c); });
+}
+
 void OnRead(plat::Socket s, ClientInfo** found) {
   *found = FindBySocket(s);
   if (!*found) {
     WriteLog("Not find socket=%d (read)", 9, "", 0, s);
     return;
   }
-  if (!ReceiveStep(**found)) {
+  if (!ReceiveStep(**found, HandleFrame)) {
     WriteLog("Socket %d - bad FLAP (read)", 11, (*found)->addr.c_str(), (*found)->UIN, s);
     DestroySession(**found);
     *found = nullptr;

@@ -34,6 +34,6 @@ void PostServiceControl(int control);
 
 // Work for the end of each event round, after the handlers of the round and before the loop
 // waits for more: the offline store's group commit runs here, so that the acknowledgements
-// it queues go out in the same round. Hooks run in the order they were added, then the log
-// lines of the round are written.
+// it queues go out in the same round. Hooks run in the order they were added, then the round's
+// frames are written, then its log lines.
 void AddRoundEndHook(std::function<void()> hook);

@@ -70,7 +70,47 @@ std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage&
   return std::move(w.buffer());
 }
 
+// The sequence number the incoming-message frame carries: the sender's counter, incremented
+// first.
+uint16_t IncomingMessageSeq(ClientInfo& sender, ClientInfo& /*recipient*/) {
+  sender.Seq += 1;
+  return static_cast<uint16_t>(sender.Seq);
+}
+
+// The frame of IncomingMessageFrame for a message passed on unchanged (from is the sender),
+// written straight into the recipient's queue.
+void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
+  size_t tlvSize = 4 + m.tlvLen;
+  if (tlvSize > kMaxFrame - 80) return BadSnac(sender, m.len);
+  char digits[10];
+  size_t nd = 0;
+  for (uint32_t v = from; nd == 0 || v != 0; v /= 10) digits[nd++] = static_cast<char>('0' + v % 10);
+  size_t dataLen = 10 + 10 + 1 + nd + 4 + 6 + 8 + 8 + 8 + tlvSize;
+  uint16_t seq = IncomingMessageSeq(sender, recipient);
+  uint32_t reqId = ++Cfg.snacReqId;
+  uint8_t* p = QueueFrameInPlace(recipient, 2, dataLen, seq);
+  if (!p) return;
+  static constexpr uint8_t kFamily[6] = {0x00, 0x04, 0x00, 0x07, 0x00, 0x00};
+  std::copy(kFamily, kFamily + 6, p);
+  PutBe32(p + 6, reqId);
+  std::copy(m.snac + 10, m.snac + 20, p + 10);  // cookie and channel
+  p += 20;
+  *p++ = static_cast<uint8_t>(nd);
+  while (nd > 0) *p++ = static_cast<uint8_t>(digits[--nd]);
+  static constexpr uint8_t kBlock[14] = {0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x02, 0x00, 0x50, 0x00, 0x06, 0x00, 0x04};
+  std::copy(kBlock, kBlock + 14, p);
+  std::copy(sender.Status, sender.Status + 4, p + 14);
+  static constexpr uint8_t kTail[16] = {0x00, 0x0F, 0x00, 0x04, 0x00, 0x00, 0x42, 0xE0,
+                                        0x00, 0x03, 0x00, 0x04, 0x3E, 0x37, 0x5B, 0xD7};
+  std::copy(kTail, kTail + 16, p + 18);
+  p += 34;
+  PutBe16(p, GetBe16(m.snac + m.tlvPos));
+  PutBe16(p + 2, static_cast<uint16_t>(m.tlvLen));
+  std::copy(m.snac + m.tlvPos + 4, m.snac + m.tlvPos + 4 + m.tlvLen, p + 4);
+}
+
 void QueueMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
+  if (from == sender.UIN) return QueueMessageInPlace(sender, m, recipient, from);
   std::vector<uint8_t> frame = IncomingMessageFrame(sender, m, from);
   if (frame.empty()) return BadSnac(sender, m.len);
   QueueSessionFrame(recipient, std::move(frame));
