@@ -70,25 +70,18 @@ std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage&
   return std::move(w.buffer());
 }
 
-// The sequence number the incoming-message frame carries: the sender's counter, incremented
-// first.
-uint16_t IncomingMessageSeq(ClientInfo& sender, ClientInfo& /*recipient*/) {
-  sender.Seq += 1;
-  return static_cast<uint16_t>(sender.Seq);
-}
-
 // The frame of IncomingMessageFrame for a message passed on unchanged (from is the sender),
-// written straight into the recipient's queue.
+// written straight into the recipient's queue with the recipient's next sequence number.
 void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
   size_t tlvSize = 4 + m.tlvLen;
   if (tlvSize > kMaxFrame - 80) return BadSnac(sender, m.len);
   char digits[10];
   size_t nd = 0;
   for (uint32_t v = from; nd == 0 || v != 0; v /= 10) digits[nd++] = static_cast<char>('0' + v % 10);
-  size_t dataLen = 10 + 10 + 1 + nd + 4 + 6 + 8 + 8 + 8 + tlvSize;
-  uint16_t seq = IncomingMessageSeq(sender, recipient);
+  bool typing = WantsTypingEvents(sender, m.channel);
+  size_t dataLen = 10 + 10 + 1 + nd + 4 + 6 + 8 + 8 + 8 + tlvSize + (typing ? 4 : 0);
   uint32_t reqId = ++Cfg.snacReqId;
-  uint8_t* p = QueueFrameInPlace(recipient, 2, dataLen, seq);
+  uint8_t* p = QueueFrameInPlace(recipient, 2, dataLen, NextSeq(recipient));
   if (!p) return;
   static constexpr uint8_t kFamily[6] = {0x00, 0x04, 0x00, 0x07, 0x00, 0x00};
   std::copy(kFamily, kFamily + 6, p);
@@ -107,6 +100,10 @@ void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& r
   PutBe16(p, GetBe16(m.snac + m.tlvPos));
   PutBe16(p + 2, static_cast<uint16_t>(m.tlvLen));
   std::copy(m.snac + m.tlvPos + 4, m.snac + m.tlvPos + 4 + m.tlvLen, p + 4);
+  if (typing) {
+    static constexpr uint8_t kTyping[4] = {0x00, 0x0B, 0x00, 0x00};
+    std::copy(kTyping, kTyping + 4, p + tlvSize);
+  }
 }
 
 void QueueMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
