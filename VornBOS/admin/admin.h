@@ -7,7 +7,7 @@
 
 #include "platform/event_loop.h"
 
-constexpr uint32_t WM_ADMIN_CALL = plat::WM_USER + 40;
+constexpr uint32_t WM_ADMIN_CALL = plat::WM_USER + 60;
 
 // Server thread, before the loop runs: starts the listener when [Admin] Listen is set.
 void StartAdmin();

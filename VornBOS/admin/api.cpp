@@ -17,7 +17,6 @@
 #include "VornBOS/admin/api_internal.h"
 #include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/icbm.h"
-#include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
 #include "VornBOS/tables.h"
@@ -358,9 +357,8 @@ void SendOnLoop(uint32_t from, const std::string& to, const std::string& text, c
       if (FindUser(r)) ++out.online;
     RouteMessage(sender);
   }
-  // The offline copies reach the disk before the answer; only the loop thread counts these,
-  // so the difference is this message's.
-  CommitOfflineStores();
+  // Only the loop thread counts these, so the difference is this message's. The offline
+  // copies are appended now and reach the disk with the store's next flush (its own thread).
   out.stored = c.offlineStored.load() - stored;
   out.refused = c.offlineRefused.load() - refused;
 }
