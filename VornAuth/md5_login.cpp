@@ -27,7 +27,7 @@ std::string FreshKey() {
 
 void ResumeReading(AuthClient& c) {
   c.in.waitBytes = kFlapHeader;
-  PostSocketEvent(c.ClnSocket, plat::FD_READ);
+  if (!c.onePass) PostSocketEvent(c.ClnSocket, plat::FD_READ);  // a one-pass reader goes on by itself
 }
 
 WireWriter ReplyHeader(const AuthClient& c, uint16_t subtype) {
@@ -82,6 +82,11 @@ bool Accepted(AuthClient& c, const LoginTlvs& t) {
   }
   if (!Md5DigestMatches(key, stored, t.hashedFirst, t.digest)) {
     WriteLog("User pass not eqvil", 9, c.addr.c_str(), c.UIN);
+    return false;
+  }
+  // A locked user gets the same refusal as a wrong password.
+  if (UserLocked(c.UIN)) {
+    WriteLog("User locked", 9, c.addr.c_str(), c.UIN);
     return false;
   }
   return true;

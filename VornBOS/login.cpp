@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/session.h"
 #include "VornBOS/templates.h"
 #include "platform/files.h"
@@ -32,6 +33,7 @@ bool CookieMatches(ClientInfo& c, const uint8_t* cookie) {
 }
 
 void SendRefusal(ClientInfo& c) {
+  Count(Counters().signonRefused);
   WireWriter w(128);
   PutTLV(w, 0x0001, {c.UIN, nullptr, {}});
   PutTLV(w, 0x0004, {0, nullptr, kErrorUrl});
@@ -61,6 +63,8 @@ void LoginByCookie(ClientInfo& c) {
   }
   WriteLog("Connect", 9, c.addr.c_str(), c.UIN);
   c.isLogged = true;
+  Count(Counters().signonOk);
+  Counters().sessions.fetch_add(1, std::memory_order_relaxed);
   std::fill(c.Status, c.Status + 4, 0);
   ReqId id = MakeReqId(Cfg.snacReqId++);
   SendTemplate(c, ServiceFamiliesFrame(), id.b);

@@ -1,6 +1,7 @@
 // VornBOS: the session server.
 #include <cstdio>
 
+#include "VornBOS/admin/admin.h"
 #include "VornBOS/server.h"
 #include "platform/files.h"
 #include "platform/service.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   int answered = AnswerServerCommandLine(kNames, argc, argv, stdout, stderr);
   if (answered >= 0) return answered;
   plat::RaiseFileLimit();
+  SetLoopCompanion(StartAdmin, StopAdmin);
   plat::ServiceDefinition def;
   def.name = "VornBOS";
   def.printUsage = [] { std::fputs(ServerUsage(kNames).c_str(), stdout); };

@@ -11,3 +11,7 @@ void HandleWindowMessage(const plat::Message& m);
 void ServerThread();
 // Called on the main thread for every service control.
 void ServiceControl(int control);
+
+// Work that lives beside the loop (the management API): started on the server thread once the
+// configuration is loaded and before the loop runs, stopped after the loop has ended.
+void SetLoopCompanion(void (*start)(), void (*stop)());

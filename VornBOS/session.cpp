@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/ssi/owner.h"
 #include "server-core/log.h"
@@ -50,7 +51,10 @@ ClientInfo& CreateSession(plat::Socket s) {
 void DestroySession(ClientInfo& c) {
   // Only a logged-in user went offline: a refused login or a command connection merely
   // carries a number and must not announce that user's departure.
-  if (c.isLogged) NotifyDeparture(c);
+  if (c.isLogged) {
+    NotifyDeparture(c);
+    Counters().sessions.fetch_sub(1, std::memory_order_relaxed);
+  }
   DropWatches(c);
   SsiSessionEnded(c);
   if (c.ClnSocket >= 0) {
@@ -61,6 +65,12 @@ void DestroySession(ClientInfo& c) {
   }
   UnindexUin(c);
   sessions.erase(c.self);
+}
+
+void QueueSessionFrame(ClientInfo& c, std::vector<uint8_t>&& frame) {
+  if (frame.size() < kFlapHeader) return;
+  PutBe16(&frame[2], NextSeq(c));
+  QueueRawFrame(c, std::move(frame));
 }
 
 ClientInfo* FindBySocket(plat::Socket s) {

@@ -55,6 +55,9 @@ set_main() {
 set_main Auth_Port "$auth_port"
 set_main BOS_Port "$bos_port"
 set_main BOS_IP "$bos_ip"
+grep -q '^\[Admin\]' "$data/vorn.ini" || printf '\n[Admin]\nListen=127.0.0.1:5192\n' >>"$data/vorn.ini"
+# The token of the web console and the management API.
+[ -s "$data/admin.token" ] || VORN_PATH="$data" build/bin/vornadmin token new >/dev/null
 
 export VORN_PATH="$data"
 build/bin/VornAuth &
@@ -102,6 +105,7 @@ done
 [ "$up" = 1 ] || { echo "demo: the servers do not answer on ports $auth_port and $bos_port after 10 s" >&2; stop; exit 1; }
 
 echo "Vorn is running: log in with an ICQ client at 127.0.0.1:$auth_port (user 1000, password alice)."
+echo "Console: http://127.0.0.1:5192/ with the token $(cat "${data}admin.token")"
 echo "Session server: $bos_ip:$bos_port. Data and logs: $data. Press Ctrl-C to stop."
 code=0
 wait -n -p which "$auth" "$bos" || code=$?

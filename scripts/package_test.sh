@@ -130,12 +130,14 @@ as_vorn vornadmin check || fail "vornadmin check finds problems in the fresh dat
 
 # The packaged configuration, with two free loopback ports instead of 5190/5191 (which a
 # server of this machine may hold).
-read -r auth_port bos_port < <(python3 -c '
+read -r auth_port bos_port api_port < <(python3 -c '
 import socket
-s = [socket.socket() for _ in range(2)]
+s = [socket.socket() for _ in range(3)]
 for x in s: x.bind(("127.0.0.1", 0))
 print(*[x.getsockname()[1] for x in s])')
-as_vorn sed -i -e "s/^Auth_Port=.*/Auth_Port=$auth_port/" -e "s/^BOS_Port=.*/BOS_Port=$bos_port/" /var/lib/vorn/vorn.ini
+as_vorn sed -i -e "s/^Auth_Port=.*/Auth_Port=$auth_port/" -e "s/^BOS_Port=.*/BOS_Port=$bos_port/" \
+  -e "s/^Listen=.*/Listen=127.0.0.1:$api_port/" /var/lib/vorn/vorn.ini
+[ "$(stat -c %U:%a /var/lib/vorn/admin.token)" = "vorn:600" ] || fail "admin.token is not vorn:600"
 
 as_vorn vornadmin user add 1000 --password s3cret --nick first
 [ "$(stat -c %U:%a /var/lib/vorn/Db/1000.ini)" = "vorn:600" ] || fail "the user file is not vorn:600"
@@ -169,7 +171,7 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 echo "online: $online"
-echo "$online" | grep -q '"uin": 1000' || fail "vornadmin online does not show the client"
+echo "$online" | grep -q '"uin":1000' || fail "vornadmin online does not show the client"
 wait "$signon" || fail "the client could not sign on"
 [ -s /var/lib/vorn/Cookie/1000 ] || fail "no login cookie written"
 ls /var/lib/vorn/*.log >/dev/null 2>&1 || fail "the servers wrote no log in /var/lib/vorn"

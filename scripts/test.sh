@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
+# playwright-core for the browser test, at the version of tests/web/package-lock.json; it
+# drives the installed Chromium and downloads no browser.
+PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix tests/web --no-audit --no-fund
 jobs=$(nproc)
 
 # VORN_TESTS=ON: a build folder the demo configured without tests gets them back.

@@ -66,12 +66,15 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   }
   EventWindow = loop.get();
   OpenGate(loop.get());
-  // Log lines of one event round reach the file together, before the loop looks for more work.
+  // Log lines of one event round reach the file together, once the round's frames are written
+  // and before the loop looks for more work.
   DeferLogFlush(true);
+  // The end-of-round hooks run after the round's handlers and before its frames are written,
+  // so what they queue (acknowledgements of a group commit) leaves in the same round.
   loop->SetBeforePoll([] {
     for (const auto& hook : RoundEndHooks()) hook();
-    FlushLog();
   });
+  loop->SetAfterRound([] { FlushLog(); });
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
@@ -104,4 +107,12 @@ void PostServiceControl(int control) {
     g.loop->Post(WM_SERVICE_CONTROL, static_cast<uintptr_t>(control), 0);
   else
     g.pending.push_back(control);
+}
+
+bool PostToServerLoop(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  ControlGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (!g.loop) return false;
+  g.loop->Post(msg, wParam, lParam);
+  return true;
 }

@@ -31,6 +31,10 @@ void PostServiceControl(int control);
 
 // Work for the end of each event round, after the handlers of the round and before the loop
 // waits for more: the offline store's group commit runs here, so that the acknowledgements
-// it queues go out in the same round. Hooks run in the order they were added, then the log
-// lines of the round are written.
+// it queues go out in the same round. Hooks run in the order they were added, then the round's
+// frames are written, then its log lines.
 void AddRoundEndHook(std::function<void()> hook);
+
+// Thread-safe: posts a message to the running loop; false when no loop runs (not started yet,
+// or ended), so a caller on another thread never waits for a loop that is not there.
+bool PostToServerLoop(uint32_t msg, uintptr_t wParam, intptr_t lParam = 0);

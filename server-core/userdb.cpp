@@ -107,3 +107,5 @@ std::string EncodeByteChar(uint8_t b) {
   if (c <= 0x20) return "0";
   return std::string(1, static_cast<char>(c));
 }
+
+bool UserLocked(uint32_t uin) { return ReadUserString(uin, "Main", "Locked", "0", 8).starts_with('1'); }

@@ -24,6 +24,9 @@ bool WriteUserString(uint32_t uin, const char* section, const char* key,
 // file is then as it was.
 bool WriteUserStrings(uint32_t uin, const std::vector<plat::ProfileEdit>& edits);
 
+// True when the user file has [Main] Locked=1: the operator has locked the user out.
+bool UserLocked(uint32_t uin);
+
 // Calls visit(uin, path) for every "*.ini" file in the user directory (regular files only),
 // ordered by number. The uin is the number at the start of the name, 0 if there is none.
 void EnumerateUserFiles(const std::function<void(uint32_t uin, const std::string& path)>& visit);

@@ -1,5 +1,7 @@
 #include "vornadmin/admin.h"
 
+#include "vorn_version.h"
+
 #include <cstdlib>
 #include <iostream>
 #include <set>
@@ -9,6 +11,7 @@ namespace vornadmin {
 namespace {
 
 constexpr const char* kDefaultData = "/var/lib/vorn/";
+constexpr const char* kVersion = VORN_VERSION;
 
 constexpr const char* kUsage =
     "usage: vornadmin [--data DIR] [--json] COMMAND ...\n"
@@ -17,13 +20,18 @@ constexpr const char* kUsage =
     "  user show NUMBER\n"
     "  user list [--match TEXT]\n"
     "  user delete NUMBER\n"
+    "  user lock NUMBER | user unlock NUMBER\n"
     "  list show [LIST]\n"
     "  list create LIST [MEMBER...]\n"
     "  list delete LIST\n"
     "  list add LIST MEMBER...\n"
     "  list remove LIST MEMBER...\n"
     "  list chat on|off\n"
-    "  online [--port PORT]\n"
+    "  online\n"
+    "  kick NUMBER\n"
+    "  stats\n"
+    "  reload\n"
+    "  token new\n"
     "  send FROM TO TEXT [--port PORT]\n"
     "  check\n"
     "The data folder is --data DIR, else $VORN_PATH, else /var/lib/vorn/.\n";
@@ -31,7 +39,7 @@ constexpr const char* kUsage =
 // Options that take a value; every other option is a flag.
 const std::set<std::string> kValueOptions = {"--data", "--password", "--nick", "--first", "--last",
                                              "--email", "--match", "--port"};
-const std::set<std::string> kFlags = {"--json", "--password-stdin", "--help"};
+const std::set<std::string> kFlags = {"--json", "--password-stdin", "--help", "--version"};
 
 Args Parse(const std::vector<std::string>& argv) {
   Args a;
@@ -84,6 +92,10 @@ int Dispatch(Context& ctx) {
     *ctx.out << kUsage;
     return kExitOk;
   }
+  if (ctx.args.Has("--version")) {
+    *ctx.out << "vornadmin (Vorn) " << kVersion << "\n";
+    return kExitOk;
+  }
   if (w.empty()) throw UsageError("no command given");
   std::vector<std::string> rest(w.begin() + 1, w.end());
   if (w[0] == "user") {
@@ -94,6 +106,14 @@ int Dispatch(Context& ctx) {
     OnlineCommand(ctx, rest);
   } else if (w[0] == "send") {
     SendCommand(ctx, rest);
+  } else if (w[0] == "kick") {
+    KickCommand(ctx, rest);
+  } else if (w[0] == "stats") {
+    StatsCommand(ctx, rest);
+  } else if (w[0] == "reload") {
+    ReloadCommand(ctx, rest);
+  } else if (w[0] == "token") {
+    TokenCommand(ctx, rest);
   } else if (w[0] == "check") {
     return CheckCommand(ctx, rest);
   } else {
@@ -112,7 +132,7 @@ std::optional<std::string> Args::Get(const std::string& name) const {
 
 void AllowOptions(const Context& ctx, const std::vector<std::string>& names) {
   for (const auto& [name, value] : ctx.args.options) {
-    if (name == "--data" || name == "--json" || name == "--help") continue;
+    if (name == "--data" || name == "--json" || name == "--help" || name == "--version") continue;
     bool known = false;
     for (const auto& n : names) known = known || n == name;
     if (!known) throw UsageError("option " + name + " does not apply here");

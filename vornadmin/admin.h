@@ -61,5 +61,29 @@ void SendCommand(Context& ctx, const std::vector<std::string>& words);
 std::optional<int> EndSessionsOf(Context& ctx, uint32_t uin);
 // Returns the exit code: 0 when no problem was found, 1 otherwise.
 int CheckCommand(Context& ctx, const std::vector<std::string>& words);
+void KickCommand(Context& ctx, const std::vector<std::string>& words);
+void StatsCommand(Context& ctx, const std::vector<std::string>& words);
+void ReloadCommand(Context& ctx, const std::vector<std::string>& words);
+void TokenCommand(Context& ctx, const std::vector<std::string>& words);
+
+// Sets or clears [Main] Locked of a user file; a lock also empties the user's login cookie.
+void SetUserLock(const std::string& data, uint32_t uin, bool locked);
+// A new random admin token in the data folder's admin.token (0600); returns it.
+std::string NewAdminToken(const std::string& data);
+std::string AdminTokenFile(const std::string& data);
+
+// The management API of the running VornBOS ([Admin] Listen of vorn.ini, the token of
+// admin.token).
+struct ApiReply {
+  int status = 0;
+  std::string body;
+};
+// The API is off or does not answer: callers that can do the work without it catch this.
+struct Unreachable : Failure {
+  using Failure::Failure;
+};
+ApiReply CallApi(Context& ctx, const std::string& method, const std::string& path, const std::string& body);
+// Turns a reply other than 2xx into a Failure carrying the API's error text.
+void ExpectOk(const ApiReply& reply);
 
 }  // namespace vornadmin

@@ -1,5 +1,4 @@
-// online and send: questions and messages for the running VornBOS, through the command
-// protocol on the loopback address.
+// send: messages for the running VornBOS, through the command protocol on the loopback address.
 #include <arpa/inet.h>
 
 #include <cstdio>
@@ -19,10 +18,6 @@ namespace {
 
 constexpr int kTimeoutMs = 3000;
 constexpr size_t kRecordSize = 18;
-
-// The online-list request: SNAC 0x0001/0x0080 on a connection that has not logged in.
-constexpr uint8_t kOnlineRequest[] = {0x2A, 0x02, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x01,
-                                      0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 uint16_t BosPort(Context& ctx) {
   std::string text = ctx.args.Get("--port").value_or(
@@ -80,79 +75,7 @@ class Link {
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-std::string Address(const uint8_t* p) {
-  return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." + std::to_string(p[3]);
-}
-
-// The ICQ status word as people know it.
-std::string StatusName(uint16_t status) {
-  if (status == 0xFFFF) return "not set";
-  if (status & 0x0100) return "invisible";
-  if (status & 0x0002) return "do not disturb";
-  if (status & 0x0010) return "occupied";
-  if (status & 0x0004) return "not available";
-  if (status & 0x0001) return "away";
-  if (status & 0x0020) return "free for chat";
-  return "online";
-}
-
-struct OnlineRecord {
-  uint32_t uin;
-  std::string external, internal;
-  uint16_t port, flags, status;
-};
-
-std::vector<OnlineRecord> AskOnline(Link& link) {
-  link.Send(kOnlineRequest, sizeof kOnlineRequest);
-  std::vector<OnlineRecord> out;
-  for (bool more = true; more;) {
-    uint8_t head[6];
-    if (!link.ReadExact(head, sizeof head)) throw Failure(link.Refused());
-    std::vector<uint8_t> d((head[4] << 8) | head[5]);
-    if (head[0] != 0x2A || d.size() < 12 || !link.ReadExact(d.data(), d.size()) || d[1] != 0x01 || d[3] != 0x81)
-      throw Failure(link.Where() + " sent no online list (is it an older version?)");
-    more = (d[5] & 0x01) != 0;
-    size_t count = Le16(&d[10]);
-    if (12 + count * kRecordSize > d.size()) throw Failure(link.Where() + " sent a short online list");
-    for (size_t i = 0; i < count; ++i) {
-      const uint8_t* r = &d[12 + i * kRecordSize];
-      out.push_back({static_cast<uint32_t>(r[0] | (r[1] << 8) | (r[2] << 16) | (uint32_t{r[3]} << 24)),
-                     Address(r + 4), Address(r + 8), Le16(r + 12), Le16(r + 14), Le16(r + 16)});
-    }
-  }
-  return out;
-}
-
 }  // namespace
-
-void OnlineCommand(Context& ctx, const std::vector<std::string>& words) {
-  NeedWords(words, 0, 0, "online [--port PORT]");
-  AllowOptions(ctx, {"--port"});
-  Link link(BosPort(ctx));
-  std::vector<OnlineRecord> online = AskOnline(link);
-  if (ctx.json) {
-    std::vector<std::string> items;
-    for (const auto& r : online)
-      items.push_back(JsonObject()
-                          .Num("uin", r.uin)
-                          .Str("external", r.external)
-                          .Str("internal", r.internal)
-                          .Num("port", r.port)
-                          .Num("flags", r.flags)
-                          .Num("status", r.status)
-                          .Str("status_name", StatusName(r.status))
-                          .Text());
-    *ctx.out << JsonArray(items) << "\n";
-    return;
-  }
-  for (const auto& r : online) {
-    char line[200];
-    std::snprintf(line, sizeof line, "%-10u  %-15s  %-15s  %5u  0x%04x  %s", r.uin, r.external.c_str(),
-                  r.internal.c_str(), r.port, r.status, StatusName(r.status).c_str());
-    *ctx.out << line << "\n";
-  }
-  if (online.empty()) *ctx.err << "vornadmin: nobody is signed on\n";
-}
 
 void SendCommand(Context& ctx, const std::vector<std::string>& words) {
   NeedWords(words, 3, 3, "send FROM TO TEXT [--port PORT]");

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "VornBOS/admin/metrics.h"
 #include "VornBOS/directory/handlers.h"
 #include "VornBOS/directory/mail_pool.h"
 #include "VornBOS/mail/smtp.h"
@@ -124,6 +125,7 @@ void SendSms(const MetaRequest& req) {
       if (receipt) response = SuccessText(*route, address, destination);
     } else {
       // Every mail worker is busy and the queue is full: the request fails now.
+      Count(Counters().smsFailed);
       WriteLog("SMS queue full. Mail to %s dropped", 11, c.addr.c_str(), c.UIN, address.c_str());
       if (receipt) response = FailureText(destination);
     }
@@ -139,10 +141,12 @@ void SendSmsMail(std::unique_ptr<MailMessage> message, const std::string& ini) {
   message->from.address = plat::GetProfileString("SendSetting", "smtp_from", "", 300, ini);
   smtp.port = static_cast<uint16_t>(plat::AtoI(plat::GetProfileString("SendSetting", "smtp_port", "25", 300, ini)));
   std::string server = plat::GetProfileString("SendSetting", "smtp_server", "-", 128, ini);
+  bool sent = false;
   if (smtp.ConnectServer(server)) {
-    smtp.SendMail(*message);
+    sent = smtp.SendMail(*message) == 0;
     smtp.Disconnect();
   }
+  Count(sent ? Counters().smsSent : Counters().smsFailed);
 }
 
 void WaitForMailThreads() { WaitForMailJobs(kMailTimeoutSeconds); }

@@ -50,16 +50,16 @@ TEST(AdminUsers, AddShowListPasswdDelete) {
 
   r = Admin(dir, {"user", "show", "1000"});
   EXPECT_EQ(r.out, "number:   1000\nnick:     Ann\nfirst:    Ann\nlast:     Lee\nemail:    ann@x.test\n"
-                   "password: set\noffline:  0 bytes waiting\n");
+                   "password: set\nlocked:   no\noffline:  0 bytes waiting\n");
   r = Admin(dir, {"--json", "user", "show", "1001"});
   EXPECT_EQ(r.out, "{\"uin\": 1001, \"nick\": \"bob\", \"first\": \"\", \"last\": \"\", \"email\": \"\", "
-                   "\"password\": true, \"offline_bytes\": 0}\n");
+                   "\"password\": true, \"locked\": false, \"offline_bytes\": 0}\n");
 
   r = Admin(dir, {"user", "list"});
   EXPECT_EQ(r.out, "1000        Ann                   Ann Lee                         ann@x.test\n1001        bob\n");
   r = Admin(dir, {"--json", "user", "list", "--match", "LEE"});
   EXPECT_EQ(r.out, "[{\"uin\": 1000, \"nick\": \"Ann\", \"first\": \"Ann\", \"last\": \"Lee\", \"email\": "
-                   "\"ann@x.test\", \"password\": true}]\n");
+                   "\"ann@x.test\", \"password\": true, \"locked\": false}]\n");
 
   // A user file the operator wrote 0644 becomes private when it gets a password.
   dir.WriteUser(1002, "[Main]\nNick=c\n");
