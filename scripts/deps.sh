@@ -4,8 +4,12 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-aiosmtpd gcab cabextract)
 # The management API: HTTP server and client library, JSON library (pkg-config finds httplib).
 pkgs+=(pkg-config libcpp-httplib-dev nlohmann-json3-dev)
-# The web console's browser test: node with npm (for playwright-core) and Debian's Chromium.
-pkgs+=(nodejs npm chromium)
+# The web console's browser test: Debian's Chromium, and node with npm (for playwright-core).
+# A node that came with its own npm (the nodesource build) conflicts with Debian's npm
+# package, so node and npm are installed only when the commands are missing.
+pkgs+=(chromium)
+command -v node >/dev/null || pkgs+=(nodejs)
+command -v npm >/dev/null || pkgs+=(npm)
 # The package test: the maintainer scripts make a system user; systemd-analyze verifies the units.
 pkgs+=(adduser systemd)
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
