@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "VornAuth/auth_config.h"
+#include "vorn_version.h"
 #include "VornAuth/md5_login.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -233,6 +234,20 @@ void HandleControl(int control) {
       break;
     case plat::SERVICE_CONTROL_INTERROGATE:
       break;
+    case plat::SERVICE_CONTROL_PARAMCHANGE: {
+      // Reload (SIGHUP): the BOS address, log level and limits take effect for the next login;
+      // the listening socket stays on the port it was bound to.
+      int32_t listening = Cfg.Auth_Port;
+      WriteLog("VornAuth - reload", 11, "", 0);
+      LoadAuthConfiguration();
+      if (Cfg.Auth_Port != listening) {
+        WriteLog("Auth_Port %d takes effect at the next start; still listening on %d", 11, "", 0, Cfg.Auth_Port,
+                 listening);
+        Cfg.Auth_Port = listening;
+      }
+      FlushLog();
+      break;
+    }
     default:
       WriteLog("unknown opcode = %d", 11, "", 0, control);
       break;
@@ -319,14 +334,14 @@ void HandleAuthMessage(const plat::Message& m) {
 void AuthServerThread() {
   HexDumpBelowZero = true;  // this server dumps frames at every level of 0 or lower
   LoadAuthConfiguration();
-  WriteLog("Vorn 1.2.4 (Authorization) Tarn", 11, "", 0);
+  WriteLog("Vorn " VORN_VERSION " (Authorization) Tarn", 11, "", 0);
   WriteLog("VornAuth start", 11, "", 0);
   if (!CheckDataFolders("VornAuth")) return;  // the service ends with a non-zero exit code
   RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
                                    "bind() failed with error", "listen() failed with error",
-                                   "GetMessage() failed with error"};
+                                   "GetMessage() failed with error", "VornAuth"};
   if (!RunSocketServer(static_cast<uint16_t>(Cfg.Auth_Port), texts, HandleAuthMessage, listenSocket)) return;
   clients.clear();
   WriteLog("VornAuth finish\n\n", 11, "", 0);

@@ -5,23 +5,23 @@
 #include "platform/files.h"
 #include "platform/service.h"
 #include "platform/system.h"
+#include "server-core/command_line.h"
 #include "server-core/log.h"
+#include "vorn_version.h"
 
 namespace {
 
-void PrintUsage() {
-  std::printf("Vorn (Authorization) v.1.2.3 Tarn\n\n");
-  std::printf("Usage:\n\tVornAuth%s setup \t- install services\n", plat::kProgramSuffix);
-  std::printf("\tVornAuth%s delete \t- remove services\n", plat::kProgramSuffix);
-}
+const ServerCommandNames kNames{"VornAuth", "Vorn (Authorization) v." VORN_VERSION " Tarn"};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  int answered = AnswerServerCommandLine(kNames, argc, argv, stdout, stderr);
+  if (answered >= 0) return answered;
   plat::RaiseFileLimit();
   plat::ServiceDefinition def;
   def.name = "VornAuth";
-  def.printUsage = PrintUsage;
+  def.printUsage = [] { std::fputs(ServerUsage(kNames).c_str(), stdout); };
   def.serverThread = AuthServerThread;
   def.onControl = AuthControl;
   def.onDispatcherFailed = [] {

@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/config.h"
+#include "server-core/log.h"
 #include "server-core/wire.h"
 
 void SendStatusReply(ClientInfo& c, uint32_t uin) {
@@ -49,4 +51,21 @@ void SendOnlineList(ClientInfo& c) {
     QueueRawFrame(c, std::move(w.buffer()));
     pos += n;
   } while (pos < online.size());
+}
+
+void EndUserSessions(ClientInfo& c, uint32_t uin) {
+  if (SsiOwner* o = LoadedOwnerList(uin)) o->discard = true;
+  std::vector<ClientInfo*> ended;
+  ForEachSession([&](ClientInfo& s) {
+    if (&s != &c && s.UIN == uin && uin != 0 && s.isLogged) ended.push_back(&s);
+  });
+  for (ClientInfo* s : ended) {
+    WriteLog("Session ended: user deleted", 9, s->addr.c_str(), uin);
+    DestroySession(*s);
+  }
+  DiscardOwnerList(uin);
+  WireWriter w(20);
+  w.u8(0x2A).u8(2).be16(0).be16(12).be16(0x0001).be16(0x0083).be16(0).be32(0);
+  w.le16(static_cast<uint16_t>(ended.size()));
+  QueueRawFrame(c, std::move(w.buffer()));
 }

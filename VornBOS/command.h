@@ -19,3 +19,9 @@ bool CommandAllowed(const ClientInfo& c);
 constexpr size_t kOnlineRecordSize = 18;
 constexpr size_t kOnlineRecordsPerFrame = 3000;
 void SendOnlineList(ClientInfo& c);
+
+// The end-session request, SNAC 0x0001/0x0082 on a connection that has not logged in, with the
+// user number (little-endian) in the request id: the administrator deletes that user. Every
+// session of the user ends and its stored list is dropped without being written back. The
+// reply is SNAC 0x0001/0x0083 with the number of sessions ended (16 bits, little-endian).
+void EndUserSessions(ClientInfo& c, uint32_t uin);

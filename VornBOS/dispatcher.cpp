@@ -66,8 +66,7 @@ void RouteByChannel(ClientInfo& c) {
   if (c.in.length < 20) return;
   uint8_t channel = c.in.data[19];
   if (channel == 1 || channel == 4) {
-    RouteMessage(c);
-    AckIfRequested(c);
+    if (RouteMessage(c)) AckIfRequested(c);
   }
   else if (channel == 2)
     RelayAdvancedMessage(c);
@@ -111,8 +110,8 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x13, 0x08}, SsiAddItems},
       {{0x13, 0x09}, SsiUpdateItems},
       {{0x13, 0x0A}, SsiDeleteItems},
-      {{0x13, 0x11}, SsiEditBracket},
-      {{0x13, 0x12}, SsiEditBracket},
+      {{0x13, 0x11}, SsiEditStart},
+      {{0x13, 0x12}, SsiEditEnd},
       {{0x13, 0x14}, SsiFutureAuthGrant},
       {{0x13, 0x18}, ForwardAuthRequest},
       {{0x13, 0x1A}, SsiAuthReply},
@@ -132,13 +131,14 @@ void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
     WriteLog("Not supported SNAC FAMILY(0x%x, 0x%x)", 7, c.addr.c_str(), c.UIN, family, subtype);
 }
 
-enum class CommandKind { None, Message, Status, OnlineList };
+enum class CommandKind { None, Message, Status, OnlineList, EndSession };
 
 // Command frames are known by their whole 16-bit family and subtype.
 CommandKind CommandKindOf(uint16_t family, uint16_t subtype) {
   if (family == 0x0004 && subtype == 0x0006) return CommandKind::Message;
   if (family == 0x0001 && subtype == 0x000E) return CommandKind::Status;
   if (family == 0x0001 && subtype == 0x0080) return CommandKind::OnlineList;
+  if (family == 0x0001 && subtype == 0x0082) return CommandKind::EndSession;
   return CommandKind::None;
 }
 
@@ -176,7 +176,10 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
     r.seek(6);  // the queried number stands in the request id
     uint32_t uin = r.le32();
     if (r.ok()) {
-      SendStatusReply(c, uin);
+      if (kind == CommandKind::EndSession)
+        EndUserSessions(c, uin);
+      else
+        SendStatusReply(c, uin);
       return true;
     }
   }

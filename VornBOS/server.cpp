@@ -9,6 +9,8 @@
 #include "VornBOS/dispatcher.h"
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
+#include "VornBOS/ssi/writer.h"
 #include "VornBOS/tables.h"
 #include "platform/files.h"
 #include "platform/net.h"
@@ -18,6 +20,7 @@
 #include "server-core/log.h"
 #include "server-core/server_host.h"
 #include "server-core/startup_check.h"
+#include "vorn_version.h"
 
 namespace {
 
@@ -190,6 +193,7 @@ void HandleSocketEvent(const plat::Message& m) {
 
 void StopServer() {
   plat::ServiceState = plat::SERVICE_STOPPED;
+  FlushAllOwnerLists();  // stored lists with edits not yet on the disk
   ClearServerTables();
   WriteLog("VornBOS - stopped", 11, "", 0);
   EventWindow->PostQuit();
@@ -273,22 +277,32 @@ void HandleWindowMessage(const plat::Message& m) {
     Guarded("Exception in login check", 0, "Uknown error. Socket=%d", s, &found, nullptr, [&] { OnLoginCheck(s); });
   } else if (m.msg == WM_SERVICE_CONTROL) {
     HandleControl(static_cast<int>(m.wParam));
+  } else if (m.msg == WM_SSI_WRITTEN) {
+    SsiWriteDone(static_cast<uint32_t>(m.wParam), m.lParam != 0);
   }
 }
 
-void ServiceControl(int control) { PostServiceControl(control); }
+void ServiceControl(int control) {
+  // A reload request is a pause (which reloads vorn.ini) followed at once by a continue.
+  if (control == plat::SERVICE_CONTROL_PARAMCHANGE) {
+    PostServiceControl(plat::SERVICE_CONTROL_PAUSE);
+    PostServiceControl(plat::SERVICE_CONTROL_CONTINUE);
+    return;
+  }
+  PostServiceControl(control);
+}
 
 void ServerThread() {
   CloseLog();
   LoadConfiguration(ServerTablesHooks());
-  WriteLog("\n\nVorn 1.2.5 (BOS)", 11, "", 0);
+  WriteLog("\n\nVorn " VORN_VERSION " (BOS)", 11, "", 0);
   WriteLog("VornBOS start", 11, "", 0);
   if (!CheckDataFolders("VornBOS")) return;  // the service ends with a non-zero exit code
   RemoveStaleTemporaries();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
-                                   "GetMessage() failed with error=%d"};
+                                   "GetMessage() failed with error=%d", "VornBOS"};
   static const bool hooked = (AddRoundEndHook(CommitOfflineStores), true);
   (void)hooked;
   bool ran = RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,

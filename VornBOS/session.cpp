@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "VornBOS/presence/presence.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/log.h"
 
 namespace {
@@ -51,6 +52,7 @@ void DestroySession(ClientInfo& c) {
   // carries a number and must not announce that user's departure.
   if (c.isLogged) NotifyDeparture(c);
   DropWatches(c);
+  SsiSessionEnded(c);
   if (c.ClnSocket >= 0) {
     bySocket.erase(c.ClnSocket);
     FlushLog();  // the lines about this connection are in the file before its peer sees the close

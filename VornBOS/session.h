@@ -13,6 +13,7 @@ constexpr size_t kClientCapsSize = 114;  // 112 bytes of capabilities, two spare
 
 struct ClientInfo : FlapConn {
   std::vector<uint32_t> contacts;  // the uploaded contact list, in upload order
+  std::vector<uint32_t> ssiContacts;  // buddies watched through the stored list, sorted, each once
   uint32_t Port = 0;
   uint8_t Cookie[4] = {0, 0, 0, 0};
   uint8_t dcType = 4;

@@ -64,17 +64,25 @@ bool ParsePort(const std::string& arg, uint16_t& port) {
   return plat::ResolveServicePort(arg, port);
 }
 
-void PrintUsage() {
-  std::fputs("VornCmd. Send message to Vorn\n", stdout);
-  std::fputs("Copyright (c) Tarn\n", stdout);
-  std::fputs("\n", stdout);
-  std::fputs("Use for send command:\n", stdout);
-  std::fputs("VornCmd ip-address port MSG uin-from uin-to \"message text\"\n", stdout);
-  std::fputs("\tsend message from command line\n", stdout);
-  std::fputs("VornCmd ip-address port MSGF uin-from uin-to file-name\n", stdout);
-  std::fputs("\tsend msg from file\n", stdout);
-  std::fputs("VornCmd ip-address port STAT uin\n", stdout);
-  std::fputs("\trequest info about uin\n", stdout);
+bool IsUserNumber(const std::string& text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (char ch : text)
+    if (ch < '0' || ch > '9') return false;
+  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+  return v != 0 && v <= 0xFFFFFFFFull;
+}
+
+void PrintUsage(std::FILE* out) {
+  std::fputs("VornCmd. Send message to Vorn\n", out);
+  std::fputs("Copyright (c) Tarn\n", out);
+  std::fputs("\n", out);
+  std::fputs("Use for send command:\n", out);
+  std::fputs("VornCmd ip-address port MSG uin-from uin-to \"message text\"\n", out);
+  std::fputs("\tsend message from command line\n", out);
+  std::fputs("VornCmd ip-address port MSGF uin-from uin-to file-name\n", out);
+  std::fputs("\tsend msg from file\n", out);
+  std::fputs("VornCmd ip-address port STAT uin\n", out);
+  std::fputs("\trequest info about uin\n", out);
 }
 
 }  // namespace vorn::cmd

@@ -1,6 +1,7 @@
 // The command line of VornCmd: address, port and one of MSG, MSGF or STAT.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace vorn::cmd {
@@ -31,6 +32,9 @@ uint32_t UinFromText(const std::string& text);
 // other text is looked up as a TCP service name. False when neither works.
 bool ParsePort(const std::string& arg, uint16_t& port);
 
-void PrintUsage();
+// A user number as typed: 1 to 10 decimal digits, not 0, at most 4294967295.
+bool IsUserNumber(const std::string& text);
+
+void PrintUsage(std::FILE* out);
 
 }  // namespace vorn::cmd

@@ -1,6 +1,7 @@
 #include "VornCmd/cmd_tool.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -19,11 +20,10 @@ constexpr uint32_t kClosingPauseMs = 300;
 // The same bounds as the command object's: the hello polled for kHelloSize bytes, the reply
 // for its 30 bytes, each empty poll counting once.
 constexpr int kHelloWaitMs = static_cast<int>((kHelloSize + 1) * kHelloPollMs);
-constexpr int kExitTimedOut = 2;
 
 bool BuildMessage(const CmdLine& cl, const std::string& text, std::vector<uint8_t>& frame) {
   if (BuildMessageFrame(UinFromText(cl.uinFrom), cl.uinTo, text, frame)) return true;
-  std::printf("Error - msg to lage=%d\n", static_cast<int>(cl.uinTo.size() + text.size() + 1));
+  std::fprintf(stderr, "Error - msg to lage=%d\n", static_cast<int>(cl.uinTo.size() + text.size() + 1));
   return false;
 }
 
@@ -31,13 +31,13 @@ bool BuildFileMessage(const CmdLine& cl, std::vector<uint8_t>& frame) {
   const MessageFile mf = LoadMessageFile(cl.text);
   switch (mf.result) {
     case FileLoad::OpenFailed:
-      std::printf("Error open file %s\n", cl.text.c_str());
+      std::fprintf(stderr, "Error open file %s\n", cl.text.c_str());
       return false;
     case FileLoad::TooLarge:
-      std::printf("Error - file to lage=%d\n", static_cast<int>(mf.size));
+      std::fprintf(stderr, "Error - file to lage=%d\n", static_cast<int>(mf.size));
       return false;
     case FileLoad::ReadShort:
-      std::printf("Error read file-msg\n");
+      std::fprintf(stderr, "Error read file-msg\n");
       break;
     case FileLoad::Ok:
       break;
@@ -60,7 +60,7 @@ bool BuildFrame(const CmdLine& cl, std::vector<uint8_t>& frame) {
       }
     }
   } catch (const std::bad_alloc&) {
-    std::printf("Error allocate memory\n");
+    std::fprintf(stderr, "Error allocate memory\n");
   }
   return false;
 }
@@ -86,12 +86,12 @@ void PrintStatus(const std::string& uin, const StatusInfo& info) {
 int ReadStatusReply(plat::Socket s, const std::string& uin) {
   StatusReplyBytes reply{};
   const PollReadResult r = ReadByPolling(s, reply.data(), reply.size(), kReplyPollMs);
-  if (r.queryFailed) std::printf("Error read scoket\n");
+  if (r.queryFailed) std::fprintf(stderr, "Error read scoket\n");
   if (r.got < reply.size()) {
-    std::printf("Error: read=%d bytes wait=%d\n", static_cast<int>(r.got),
+    std::fprintf(stderr, "Error: read=%d bytes wait=%d\n", static_cast<int>(r.got),
                 static_cast<int>(reply.size()));
-    std::printf("Error get info about UIN=%s\n", uin.c_str());
-    std::printf("Error: no whole reply from the server within %d ms\n",
+    std::fprintf(stderr, "Error get info about UIN=%s\n", uin.c_str());
+    std::fprintf(stderr, "Error: no whole reply from the server within %d ms\n",
                 static_cast<int>((reply.size() + 1) * kReplyPollMs));
     return kExitTimedOut;
   }
@@ -100,32 +100,41 @@ int ReadStatusReply(plat::Socket s, const std::string& uin) {
 }
 
 // Everything after the connect: hello, frame, reply. The caller closes the connection.
-// Returns the exit code: 0, or kExitTimedOut when the server kept silent.
+// Returns the exit code.
 int RunExchange(plat::Socket s, const CmdLine& cl) {
   uint8_t hello[kHelloBufSize];
   int err = 0;
   if (plat::WaitReadable(s, kHelloWaitMs, err) <= 0) {
-    std::printf("Error: no hello from the server within %d ms\n", kHelloWaitMs);
+    std::fprintf(stderr, "Error: no hello from the server within %d ms\n", kHelloWaitMs);
     return kExitTimedOut;
   }
   plat::Recv(s, hello, sizeof hello, err);  // the hello frame is not examined
   std::vector<uint8_t> frame;
-  if (!BuildFrame(cl, frame)) return 0;
+  if (!BuildFrame(cl, frame)) return kExitNotSent;
   if (plat::SendAll(s, frame.data(), frame.size(), err) < 0) {
-    std::printf("Error of send msg = %d\n", -1);
-    return 0;
+    std::fprintf(stderr, "Error of send msg = %d\n", -1);
+    return kExitNotSent;
   }
   std::printf("Command %s send OK\n", cl.word.c_str());
   return cl.command == Command::Stat ? ReadStatusReply(s, cl.statUin) : 0;
 }
 
+// The pause before closing, during which a server that refuses the command frame (an address
+// its CmdAllow leaves out) closes the connection: that close is the only answer it gives.
+bool ClosedByServer(plat::Socket s) {
+  int err = 0;
+  if (plat::WaitReadable(s, static_cast<int>(kClosingPauseMs), err) <= 0) return false;
+  uint8_t byte;
+  return plat::Recv(s, &byte, 1, err) <= 0;
+}
+
 bool Resolve(const std::string& prog, const CmdLine& cl, uint32_t& addr, uint16_t& port) {
   if (!plat::ResolveHostV4(cl.host, addr)) {
-    std::printf("%s: unknown host: %s\n", prog.c_str(), cl.host.c_str());
+    std::fprintf(stderr, "%s: unknown host: %s\n", prog.c_str(), cl.host.c_str());
     return false;
   }
   if (!ParsePort(cl.port, port)) {
-    std::printf("%s: unknown service: %s\n", prog.c_str(), cl.port.c_str());
+    std::fprintf(stderr, "%s: unknown service: %s\n", prog.c_str(), cl.port.c_str());
     return false;
   }
   return true;
@@ -135,23 +144,44 @@ bool Resolve(const std::string& prog, const CmdLine& cl, uint32_t& addr, uint16_
 
 int RunVornCmd(int argc, const char* const* argv) {
   CmdLine cl;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    PrintUsage(stdout);
+    return kExitDone;
+  }
   if (!ParseCommandLine(argc, argv, cl)) {
-    PrintUsage();
-    return -1;
+    PrintUsage(stderr);
+    return kExitUsage;
   }
   const std::string prog = ProgramName(argv[0]);
+  // Numbers are checked before anything is sent: "abc" would go out as user 0.
+  const std::vector<const std::string*> numbers =
+      cl.command == Command::Stat ? std::vector<const std::string*>{&cl.statUin}
+                                  : std::vector<const std::string*>{&cl.uinFrom, &cl.uinTo};
+  for (const std::string* uin : numbers) {
+    if (IsUserNumber(*uin)) continue;
+    std::fprintf(stderr, "%s: not a user number: \"%s\"\n", prog.c_str(), uin->c_str());
+    return kExitUsage;
+  }
   uint32_t addr = 0;
   uint16_t port = 0;
-  if (!Resolve(prog, cl, addr, port)) return 1;
+  if (!Resolve(prog, cl, addr, port)) return kExitConnect;
   const Connection c = OpenConnection(addr, port);
   if (c.socket == plat::kInvalidSocket) {
     const char* what = c.step == ConnectStep::SocketFailed ? "socket call failed" : "connect failed";
-    std::printf("%s: %s: %s (%d)\n", prog.c_str(), what, plat::ErrorText(c.error).c_str(), c.error);
-    return 1;
+    std::fprintf(stderr, "%s: %s: %s (%d)\n", prog.c_str(), what, plat::ErrorText(c.error).c_str(), c.error);
+    return kExitConnect;
   }
-  const int code = RunExchange(c.socket, cl);
+  int code = RunExchange(c.socket, cl);
   std::fflush(stdout);
-  plat::SleepMs(kClosingPauseMs);
+  if (code == kExitDone && cl.command != Command::Stat) {
+    if (ClosedByServer(c.socket)) {
+      std::fprintf(stderr, "%s: the server closed the connection: command refused (is this address in CmdAllow?)\n",
+                   prog.c_str());
+      code = kExitNotSent;
+    }
+  } else {
+    plat::SleepMs(kClosingPauseMs);
+  }
   plat::CloseSocket(c.socket);
   return code;
 }

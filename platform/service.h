@@ -1,8 +1,9 @@
 // The service host: command line (setup, delete, /?), the foreground service process, and
 // the controls stop, pause, continue and interrogate. On POSIX the controls are signals:
-// SIGTERM and SIGINT stop, SIGUSR1 pauses, SIGUSR2 continues, SIGHUP pauses and continues
-// at once (a configuration reload). Controls are handed to onControl on the main thread; the
-// server serialises them into its event loop.
+// SIGTERM and SIGINT stop, SIGUSR1 pauses, SIGUSR2 continues, SIGHUP asks for a configuration
+// reload (SERVICE_CONTROL_PARAMCHANGE; VornBOS answers it with a pause and a continue).
+// Controls are handed to onControl on the main thread; the server serialises them into its
+// event loop.
 #pragma once
 #include <atomic>
 #include <functional>
@@ -14,6 +15,7 @@ constexpr int SERVICE_CONTROL_STOP = 1;
 constexpr int SERVICE_CONTROL_PAUSE = 2;
 constexpr int SERVICE_CONTROL_CONTINUE = 3;
 constexpr int SERVICE_CONTROL_INTERROGATE = 4;
+constexpr int SERVICE_CONTROL_PARAMCHANGE = 6;
 
 constexpr int SERVICE_STOPPED = 1;
 constexpr int SERVICE_START_PENDING = 2;

@@ -1,14 +1,40 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it, checks what it installed and made, verifies the
 # systemd units, runs both installed servers as the vorn user on loopback ports (without
-# systemd), signs a client on, and purges the package. Safe to run again after a run that
-# left the package installed. Needs root.
+# systemd), signs a client on, and purges the package. Needs root.
+#
+# It never touches an operator's installation: when the package vorn is installed, or
+# /var/lib/vorn exists, and neither was left by an earlier run of this test (which leaves its
+# mark, /var/lib/vorn-package-test.mark, until it has purged what it installed), it refuses
+# and changes nothing. Exit codes: 0 passed, 1 failed,
+# 77 skipped (not root, or refused).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "package test: skipped (needs root for dpkg -i)"
-  exit 0
+  exit 77
+fi
+
+# One run at a time on a machine: the package and the vorn user are machine-wide.
+exec 9>/run/lock/vorn-package-test.lock
+flock -w 900 9 || { echo "package test: another run holds /run/lock/vorn-package-test.lock" >&2; exit 1; }
+
+marker=/var/lib/vorn-package-test.mark
+status=$(dpkg-query -W -f='${db:Status-Status}' vorn 2>/dev/null || true)
+if { [ -n "$status" ] && [ "$status" != not-installed ]; } || [ -e /var/lib/vorn ]; then
+  if [ ! -e "$marker" ]; then
+    cat >&2 <<EOF2
+package test: refused. The package vorn is installed here (state: ${status:-none}) or
+/var/lib/vorn exists, and this test did not make it. The test installs, removes and purges
+the package, which would delete the users and messages in /var/lib/vorn. Run it on a machine
+(or container) without vorn. Nothing was changed.
+EOF2
+    exit 77
+  fi
+  # Left by an earlier run of this test that stopped half-way: ours to remove.
+  dpkg --purge vorn >/dev/null 2>&1 || true
+  rm -rf /var/lib/vorn
 fi
 
 build=${VORN_PACKAGE_BUILD:-build}
@@ -17,20 +43,46 @@ cmake --build "$build" -j "$(nproc)" --target package
 deb=$(ls -t "$build"/vorn_*.deb | head -n 1)
 
 pids=()
+work=$(mktemp -d)
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  dpkg --purge vorn >/dev/null 2>&1 || true
+  # Only what this run installed is purged: the mark was made before the first installation.
+  if [ -e "$marker" ]; then dpkg --purge vorn >/dev/null 2>&1 || true; rm -f "$marker"; fi
+  rm -rf "$work"
 }
 trap cleanup EXIT
 
-fail() { echo "package test: $*" >&2; exit 1; }
+fail() {
+  echo "package test: $*" >&2
+  for f in /var/lib/vorn/*.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -n 20 "$f" >&2; }; done
+  exit 1
+}
 
-# A run that stopped half-way may have left the package installed: start from scratch, then
-# install twice (the second time is an upgrade over an installed package).
-dpkg --purge vorn >/dev/null 2>&1 || true
-dpkg -i "$deb"
-dpkg -i "$deb"
+# The maintainer scripts' service handling, seen through a systemd stand-in: in a private
+# mount namespace /run/systemd/system exists and systemctl and deb-systemd-invoke only write
+# down how they were called.
+mkdir -p "$work/bin"
+# Calls on the installed files (--root=/: enable, preset) are passed on to the real systemctl.
+for tool in systemctl deb-systemd-invoke; do
+  printf '#!/bin/sh\necho "%s $*" >>%s/calls\n' "$tool" "$work" >"$work/bin/$tool"
+  chmod +x "$work/bin/$tool"
+done
+printf 'case "$*" in *--root=*) exec %s "$@" ;; esac\n' "$(command -v systemctl)" >>"$work/bin/systemctl"
+with_systemd() {
+  : >"$work/calls"
+  unshare -m sh -c 'mount -t tmpfs vorn-test /run && mkdir -p /run/systemd/system && exec "$@"' sh \
+    env PATH="$work/bin:$PATH" "$@"
+}
+calls() { grep -E ' (start|stop|restart|try-restart|reload-or-restart) ' "$work/calls" || true; }
+
+# First installation (starts nothing), then an upgrade over it (restarts what runs).
+touch "$marker"
+with_systemd dpkg -i "$deb"
+[ -z "$(calls)" ] || fail "a first installation touched the services: $(calls)"
+with_systemd dpkg -i "$deb"
+[ "$(calls)" = "deb-systemd-invoke try-restart vornauth.service vornbos.service" ] ||
+  fail "an upgrade does not restart the running services: $(calls)"
 
 for f in /usr/sbin/VornBOS /usr/sbin/VornAuth /usr/bin/VornCmd /usr/bin/vornadmin /usr/bin/unpack \
          /usr/lib/libVornAX.so /usr/lib/libunpack.so /usr/share/vorn/vorn.ini \
@@ -67,6 +119,9 @@ for u in vornbos vornauth; do
               ReadWritePaths=/var/lib/vorn PrivateTmp=yes; do
     grep -qx "$line" "$f" || fail "$f lacks $line"
   done
+  exposure=$(systemd-analyze security --offline=true "$f" | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+  echo "$u.service: exposure $exposure"
+  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' || fail "$f scores ${exposure:-?} (more than 2.0)"
 done
 
 as_vorn() { setpriv --reuid=vorn --regid=vorn --init-groups env VORN_PATH=/var/lib/vorn/ "$@"; }
@@ -88,7 +143,7 @@ as_vorn vornadmin user add 1000 --password s3cret --nick first
 # setpriv and env replace themselves with the server, so $! is the server's own process.
 for server in VornAuth VornBOS; do
   setpriv --reuid=vorn --regid=vorn --init-groups env VORN_PATH=/var/lib/vorn/ "/usr/sbin/$server" \
-    </dev/null >/dev/null 2>&1 &
+    </dev/null >"$work/$server.out" 2>&1 &
   pids+=($!)
 done
 for port in "$auth_port" "$bos_port"; do
@@ -97,13 +152,22 @@ for port in "$auth_port" "$bos_port"; do
     sleep 0.1
   done
 done
+for i in 0 1; do
+  kill -0 "${pids[$i]}" 2>/dev/null || fail "an installed server ended at start: $(cat "$work"/*.out)"
+done
 for p in "${pids[@]}"; do
   [ "$(ps -o user= -p "$p")" = vorn ] || fail "$(ps -o comm= -p "$p") (pid $p) does not run as vorn"
 done
 
 python3 scripts/package_signon.py 127.0.0.1 "$auth_port" "$bos_port" 1000 s3cret 3 & signon=$!
-sleep 1.5
-online=$(vornadmin --json online)
+# The client holds its session for 3 s once signed on; on a busy machine its start takes a while.
+online=""
+for _ in $(seq 100); do
+  online=$(vornadmin --json online)
+  echo "$online" | grep -q '"uin": 1000' && break
+  kill -0 "$signon" 2>/dev/null || break
+  sleep 0.2
+done
 echo "online: $online"
 echo "$online" | grep -q '"uin": 1000' || fail "vornadmin online does not show the client"
 wait "$signon" || fail "the client could not sign on"
@@ -114,9 +178,12 @@ for p in "${pids[@]}"; do kill "$p"; done
 for p in "${pids[@]}"; do wait "$p" || true; done
 pids=()
 
-dpkg -r vorn
+with_systemd dpkg -r vorn
+[ "$(calls)" = "deb-systemd-invoke stop vornbos.service vornauth.service" ] ||
+  fail "removing the package does not stop the services: $(calls)"
 [ -f /var/lib/vorn/Db/1000.ini ] || fail "removing the package lost the data"
 [ -e /usr/sbin/VornBOS ] && fail "removing the package left the programs"
 dpkg --purge vorn
 [ -e /var/lib/vorn ] && fail "purging the package left /var/lib/vorn"
+rm -f "$marker"
 echo "package test: passed"

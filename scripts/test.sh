@@ -6,11 +6,12 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+# VORN_TESTS=ON: a build folder the demo configured without tests gets them back.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORN_TESTS=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_SANITIZE=ON
+cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_SANITIZE=ON -DVORN_TESTS=ON
 cmake --build build-san -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-san --output-on-failure -j "$jobs"
@@ -36,7 +37,14 @@ if [ "${VORN_SKIP_WINDOWS:-0}" != "1" ]; then
 fi
 
 # --- Debian package: build, install, run the installed servers as the vorn user, purge ---
-bash scripts/package_test.sh
+# It refuses (exit code 77, nothing changed) where vorn is installed: an operator's machine.
+rc=0
+bash scripts/package_test.sh || rc=$?
+if [ "$rc" = 77 ]; then
+  echo "package test: SKIPPED (see above)"
+elif [ "$rc" != 0 ]; then
+  exit "$rc"
+fi
 
 # ---- Fuzz smoke: every libFuzzer target for a few seconds (clang build in build-fuzz) ----
 bash fuzz/run.sh smoke

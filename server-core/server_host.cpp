@@ -1,12 +1,15 @@
 #include "server-core/server_host.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "server-core/flap.h"
 #include "server-core/log.h"
+#include "platform/net.h"
 
 namespace {
 
@@ -37,6 +40,18 @@ void OpenGate(plat::EventLoop* loop) {
   g.pending.clear();
 }
 
+// The failure line is followed by one line with what the operator needs: which address and port
+// the server could not take, and the system's reason. The same text goes to standard error, so
+// a server started by hand or by systemd does not end silently.
+void ReportListenFailure(const ListenerTexts& texts, const char* what, const char* failureLine, uint16_t port,
+                         int err) {
+  WriteLog(failureLine, 11, "", 0, err);
+  std::string detail = std::string("cannot ") + what + " on 0.0.0.0:" + std::to_string(port) + ": " +
+                       plat::ErrorText(err) + " (error " + std::to_string(err) + ")";
+  WriteLog("%s", 11, "", 0, detail.c_str());
+  std::fprintf(stderr, "%s: %s\n", texts.program, detail.c_str());
+}
+
 }  // namespace
 
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
@@ -44,7 +59,9 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   auto loop = std::make_unique<plat::EventLoop>();
   loop->OnDropped(dropped);
   if (!loop->ok()) {
-    WriteLog(texts.createFailed, 11, "", 0, errno);
+    int err = errno;
+    WriteLog(texts.createFailed, 11, "", 0, err);
+    std::fprintf(stderr, "%s: cannot create the event loop: %s\n", texts.program, plat::ErrorText(err).c_str());
     return false;
   }
   EventWindow = loop.get();
@@ -59,13 +76,13 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
   if (listenSocket < 0) {
-    WriteLog(texts.socketFailed, 11, "", 0, err);
+    ReportListenFailure(texts, "create the listening socket", texts.socketFailed, port, err);
   } else if (loop->AsyncSelect(listenSocket, WM_SOCKET_EVENT, plat::FD_ACCEPT | plat::FD_CLOSE),
              !loop->Bind(listenSocket, port, err)) {
-    WriteLog(texts.bindFailed, 11, "", 0, err);
+    ReportListenFailure(texts, "listen", texts.bindFailed, port, err);
   } else if (!loop->Listen(listenSocket, plat::kMaxBacklog, err)) {
     // A deep accept queue, so that bursts of thousands of clients are not turned away.
-    WriteLog(texts.listenFailed, 11, "", 0, err);
+    ReportListenFailure(texts, "listen", texts.listenFailed, port, err);
   } else if (loop->Run(handler, err) != 0) {
     WriteLog(texts.loopFailed, 11, "", 0, err);
   } else {

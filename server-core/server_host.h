@@ -15,10 +15,12 @@ struct ListenerTexts {
   const char* bindFailed;
   const char* listenFailed;
   const char* loopFailed;
+  const char* program = "";  // names the server in the standard-error line of a start-up failure
 };
 
 // Creates the event loop (published as EventWindow), listens on port on all interfaces and
-// runs the loop until WM_QUIT. Returns false after logging a start-up failure.
+// runs the loop until WM_QUIT. Returns false after a start-up failure, which is logged (the
+// failure line, then the address, port and the system's reason) and printed on standard error.
 // `dropped` receives the socket messages whose socket was closed before they were handled.
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
                      plat::Socket& listenSocket, const plat::EventLoop::Handler& dropped = {});

@@ -56,6 +56,9 @@ void UserCommand(Context& ctx, const std::vector<std::string>& words);
 void ListCommand(Context& ctx, const std::vector<std::string>& words);
 void OnlineCommand(Context& ctx, const std::vector<std::string>& words);
 void SendCommand(Context& ctx, const std::vector<std::string>& words);
+// Asks the running VornBOS to end every session of the user and drop its stored list unwritten:
+// the number of sessions ended, or nothing when no VornBOS answers on its port.
+std::optional<int> EndSessionsOf(Context& ctx, uint32_t uin);
 // Returns the exit code: 0 when no problem was found, 1 otherwise.
 int CheckCommand(Context& ctx, const std::vector<std::string>& words);
 

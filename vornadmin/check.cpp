@@ -17,6 +17,7 @@ namespace {
 
 struct Problem {
   std::string path, problem, fix;
+  bool warning = false;  // reported, but the folder still counts as sound
 };
 
 class Checker {
@@ -27,6 +28,9 @@ class Checker {
  private:
   void Add(const std::string& path, const std::string& problem, const std::string& fix) {
     problems_.push_back({path, problem, fix});
+  }
+  void Warn(const std::string& path, const std::string& problem, const std::string& fix) {
+    problems_.push_back({path, problem, fix, true});
   }
   void Folders();
   void Config();
@@ -93,6 +97,13 @@ void Checker::Config() {
   uint32_t addr = 0;
   if (!ParseIPv4(ip, addr))
     Add(ini_, "[Main] BOS_IP=" + ip + " is not an IPv4 address", "set the address clients reach VornBOS at");
+  // The servers listen on every address, but VornAuth sends this one to each client: a
+  // loopback address lets clients of other machines past the password and no further.
+  else if ((addr >> 24) == 127)
+    Warn(ini_,
+         "[Main] BOS_IP=" + ip + " is a loopback address while the servers listen on all addresses: clients on "
+         "other machines log in and then cannot reach VornBOS",
+         "set BOS_IP to this machine's address as the clients reach it (keep it only if every client runs here)");
   std::string level = ReadValue(ini_, "Main", "LogLevel").value_or("8");
   if (level.empty() || level.find_first_not_of("0123456789") != std::string::npos)
     Add(ini_, "[Main] LogLevel=" + level + " is not a number (reads as 0: every frame is logged and dumped)",
@@ -148,17 +159,22 @@ void Checker::Files(const char* sub, bool secrets) {
 int CheckCommand(Context& ctx, const std::vector<std::string>& words) {
   NeedWords(words, 0, 0, "check");
   AllowOptions(ctx, {});
-  std::vector<Problem> problems = Checker(ctx.data).Run();
+  std::vector<Problem> found = Checker(ctx.data).Run();
+  bool sound = true;
+  for (const auto& p : found) sound = sound && p.warning;
   if (ctx.json) {
-    std::vector<std::string> items;
-    for (const auto& p : problems)
-      items.push_back(JsonObject().Str("path", p.path).Str("problem", p.problem).Str("fix", p.fix).Text());
-    *ctx.out << JsonObject().Bool("ok", problems.empty()).Raw("problems", JsonArray(items)).Text() << "\n";
+    std::vector<std::string> problems, warnings;
+    for (const auto& p : found)
+      (p.warning ? warnings : problems)
+          .push_back(JsonObject().Str("path", p.path).Str("problem", p.problem).Str("fix", p.fix).Text());
+    *ctx.out << JsonObject().Bool("ok", sound).Raw("problems", JsonArray(problems)).Raw("warnings", JsonArray(warnings)).Text()
+             << "\n";
   } else {
-    for (const auto& p : problems) *ctx.out << p.path << ": " << p.problem << "; " << p.fix << "\n";
-    if (problems.empty()) *ctx.out << ctx.data << ": no problems found\n";
+    for (const auto& p : found)
+      *ctx.out << p.path << ": " << (p.warning ? "warning: " : "") << p.problem << "; " << p.fix << "\n";
+    if (sound) *ctx.out << ctx.data << ": no problems found\n";
   }
-  return problems.empty() ? kExitOk : kExitFailure;
+  return sound ? kExitOk : kExitFailure;
 }
 
 }  // namespace vornadmin

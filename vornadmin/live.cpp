@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <optional>
 
 #include "VornCmd/cmd_frames.h"
 #include "platform/net.h"
@@ -169,6 +171,25 @@ void SendCommand(Context& ctx, const std::vector<std::string>& words) {
     *ctx.out << JsonObject().Num("from", from).Num("to", to).Bool("sent", true).Text() << "\n";
   else
     *ctx.out << "message from " << from << " to " << to << " handed to VornBOS\n";
+}
+
+std::optional<int> EndSessionsOf(Context& ctx, uint32_t uin) {
+  uint16_t port = BosPort(ctx);
+  std::unique_ptr<Link> link;
+  try {
+    link = std::make_unique<Link>(port);
+  } catch (const Failure&) {
+    return std::nullopt;  // no VornBOS runs there: nobody is signed on through it
+  }
+  // SNAC 0x0001/0x0082 with the number, little-endian, in the request id.
+  const uint8_t request[] = {0x2A, 0x02, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x01, 0x00, 0x82, 0x00, 0x00,
+                             uint8_t(uin), uint8_t(uin >> 8), uint8_t(uin >> 16), uint8_t(uin >> 24)};
+  link->Send(request, sizeof request);
+  uint8_t reply[18];
+  if (!link->ReadExact(reply, sizeof reply)) throw Failure(link->Refused() + " (nothing was removed)");
+  if (reply[7] != 0x01 || reply[9] != 0x83)
+    throw Failure(link->Where() + " cannot end sessions (is it an older version?); nothing was removed");
+  return Le16(reply + 16);
 }
 
 }  // namespace vornadmin

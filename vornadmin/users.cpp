@@ -87,6 +87,16 @@ void Add(Context& ctx, const std::vector<std::string>& w) {
   uint32_t uin = UserNumber(ctx, w[0]);
   std::string path = UserFile(ctx.data, uin);
   if (IsFile(path)) throw Failure("user " + w[0] + " already exists");
+  // Files an earlier user of the number left (stored list, offline messages, cookie) must not
+  // pass to the new one: they are removed, and the output says so.
+  std::vector<std::string> leftovers = {OfflineFile(ctx.data, uin), CookieFile(ctx.data, uin)};
+  for (const std::string& f : UserSideFiles(ctx.data, uin)) leftovers.push_back(f);
+  std::vector<std::string> cleared;
+  for (const std::string& f : leftovers) {
+    if (!IsFile(f)) continue;
+    if (::unlink(f.c_str()) != 0) throw Failure("a file of an earlier user " + w[0] + " remains and cannot be removed: " + f + ": " + ErrnoText());
+    cleared.push_back(f);
+  }
   std::vector<plat::ProfileEdit> edits = DetailEdits(ctx);
   edits.insert(edits.begin(), {"Main", "Pass", ObtainPassword(ctx)});
 
@@ -111,7 +121,12 @@ void Add(Context& ctx, const std::vector<std::string>& w) {
   }
   // The new name must survive a power loss as well as the content.
   if (!plat::SyncFolder(ctx.data + "Db/")) throw Failure("cannot flush " + ctx.data + "Db/: " + ErrnoText());
-  Done(ctx, "user " + std::to_string(uin) + " added", JsonObject().Num("uin", uin).Bool("added", true));
+  std::string text = "user " + std::to_string(uin) + " added";
+  std::vector<std::string> jsonCleared;
+  for (const auto& f : cleared) jsonCleared.push_back(JsonString(f));
+  if (!cleared.empty()) text += "; removed files of an earlier user of the number:";
+  for (const auto& f : cleared) text += " " + f;
+  Done(ctx, text, JsonObject().Num("uin", uin).Bool("added", true).Raw("removed", JsonArray(jsonCleared)));
 }
 
 void Passwd(Context& ctx, const std::vector<std::string>& w) {
@@ -186,8 +201,8 @@ void List(Context& ctx, const std::vector<std::string>& w) {
 }
 
 void Delete(Context& ctx, const std::vector<std::string>& w) {
-  NeedWords(w, 1, 1, "user delete NUMBER");
-  AllowOptions(ctx, {});
+  NeedWords(w, 1, 1, "user delete NUMBER [--port PORT]");
+  AllowOptions(ctx, {"--port"});
   uint32_t uin = UserNumber(ctx, w[0]);
   std::string userFile = UserFile(ctx.data, uin);
   if (!IsFile(userFile)) throw Failure("no user " + w[0]);
@@ -200,6 +215,9 @@ void Delete(Context& ctx, const std::vector<std::string>& w) {
     if (IsFile(f) && ::access(dir.c_str(), W_OK) != 0)
       throw Failure("cannot remove " + f + ": " + ErrnoText() + " (nothing was removed)");
   }
+  // A signed-on user is signed off first; the server then forgets the stored list without
+  // writing it, so nothing comes back after the files are gone.
+  std::optional<int> ended = EndSessionsOf(ctx, uin);
   std::vector<std::string> removed;
   for (const std::string& f : files) {
     if (::unlink(f.c_str()) == 0)
@@ -213,7 +231,9 @@ void Delete(Context& ctx, const std::vector<std::string>& w) {
   for (const auto& f : removed) jsonFiles.push_back(JsonString(f));
   std::string text = "user " + std::to_string(uin) + " deleted:";
   for (const auto& f : removed) text += " " + f;
-  Done(ctx, text, JsonObject().Num("uin", uin).Raw("removed", JsonArray(jsonFiles)));
+  if (ended && *ended > 0) text += "; signed off (" + std::to_string(*ended) + " session)";
+  Done(ctx, text,
+       JsonObject().Num("uin", uin).Raw("removed", JsonArray(jsonFiles)).Num("sessions_ended", ended.value_or(0)));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 
 #include "VornBOS/presence/icbm.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
 #include "platform/clock.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
@@ -26,22 +28,30 @@ void AddWatch(ClientInfo& watcher, uint32_t uin) {
   if (std::find(v.begin(), v.end(), &watcher) == v.end()) v.push_back(&watcher);
 }
 
+namespace {
+
+void Unindex(ClientInfo& watcher, uint32_t uin) {
+  auto it = watchers.find(uin);
+  if (it == watchers.end()) return;
+  auto& v = it->second;
+  v.erase(std::remove(v.begin(), v.end(), &watcher), v.end());
+  if (v.empty()) watchers.erase(it);
+}
+
+}  // namespace
+
 void DropWatches(ClientInfo& watcher) {
-  for (uint32_t uin : watcher.contacts) {
-    auto it = watchers.find(uin);
-    if (it == watchers.end()) continue;
-    auto& v = it->second;
-    v.erase(std::remove(v.begin(), v.end(), &watcher), v.end());
-    if (v.empty()) watchers.erase(it);
-  }
+  for (uint32_t uin : watcher.contacts) Unindex(watcher, uin);
+  for (uint32_t uin : watcher.ssiContacts) Unindex(watcher, uin);
 }
 
 namespace {
 
-// Tells the watcher about a user who is online now, as an upload does.
+// Tells the watcher about a user who is online now, as an upload does, unless that user's
+// privacy hides them from the watcher.
 void SendOnlineNow(ClientInfo& c, uint32_t uin) {
   ClientInfo* online = FindByUin(uin);
-  if (online && online->ClnSocket >= 0) {
+  if (online && online->ClnSocket >= 0 && MaySee(*online, c.UIN)) {
     ReqId id = MakeReqId(++Cfg.snacReqId);
     SendTemplate(c, BuildOnlineNotice(*online), id.b);
   }
@@ -62,11 +72,15 @@ void AddContacts(ClientInfo& c) {
     // An entry whose text runs past the SNAC is cut at its end.
     size_t avail = std::min(n, len - p);
     uint32_t uin = DecimalPrefix(std::string_view(reinterpret_cast<const char*>(snac + p), avail));
-    if (uin != 0 && Cfg.MaxContacts != 0 && c.contacts.size() >= Cfg.MaxContacts) {
+    // Entries of both paths (upload and stored list) count against MaxContacts.
+    if (uin != 0 && Cfg.MaxContacts != 0 && c.contacts.size() + c.ssiContacts.size() >= Cfg.MaxContacts) {
       WriteLog("Contact list full (max=%u). Rest of upload ignored", 11, c.addr.c_str(), c.UIN, Cfg.MaxContacts);
       return;
     }
-    if (uin != 0) {
+    // A user who requires authorization is watched only after granting it.
+    if (uin != 0 && !MayWatch(OwnerList(c.UIN).list, c.UIN, uin)) {
+      WriteLog("Contact %d requires authorization. Not watched", 9, c.addr.c_str(), c.UIN, uin);
+    } else if (uin != 0) {
       SendOnlineNow(c, uin);
       c.contacts.push_back(uin);
       AddWatch(c, uin);
@@ -75,20 +89,30 @@ void AddContacts(ClientInfo& c) {
   }
 }
 
-void WatchContact(ClientInfo& c, uint32_t uin) {
-  if (uin == 0 || std::find(c.contacts.begin(), c.contacts.end(), uin) != c.contacts.end()) return;
-  SendOnlineNow(c, uin);
-  c.contacts.push_back(uin);
-  AddWatch(c, uin);
-}
-
-void UnwatchContact(ClientInfo& c, uint32_t uin) {
-  c.contacts.erase(std::remove(c.contacts.begin(), c.contacts.end(), uin), c.contacts.end());
-  auto it = watchers.find(uin);
-  if (it == watchers.end()) return;
-  auto& v = it->second;
-  v.erase(std::remove(v.begin(), v.end(), &c), v.end());
-  if (v.empty()) watchers.erase(it);
+void SetStoredWatches(ClientInfo& c, std::vector<uint32_t> wanted) {
+  std::sort(wanted.begin(), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  wanted.erase(std::remove(wanted.begin(), wanted.end(), 0u), wanted.end());
+  if (Cfg.MaxContacts != 0) {
+    size_t room = Cfg.MaxContacts > c.contacts.size() ? Cfg.MaxContacts - c.contacts.size() : 0;
+    if (wanted.size() > room) {
+      WriteLog("Contact list full (max=%u). Rest of stored list not watched", 11, c.addr.c_str(), c.UIN,
+               Cfg.MaxContacts);
+      wanted.resize(room);
+    }
+  }
+  auto uploaded = [&](uint32_t uin) { return std::find(c.contacts.begin(), c.contacts.end(), uin) != c.contacts.end(); };
+  std::vector<uint32_t> gone, added;
+  std::set_difference(c.ssiContacts.begin(), c.ssiContacts.end(), wanted.begin(), wanted.end(), std::back_inserter(gone));
+  std::set_difference(wanted.begin(), wanted.end(), c.ssiContacts.begin(), c.ssiContacts.end(), std::back_inserter(added));
+  c.ssiContacts = std::move(wanted);
+  for (uint32_t uin : gone)
+    if (!uploaded(uin)) Unindex(c, uin);
+  for (uint32_t uin : added) {
+    if (uploaded(uin)) continue;
+    SendOnlineNow(c, uin);
+    AddWatch(c, uin);
+  }
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
 #include "server-core/wire.h"
@@ -121,16 +122,25 @@ void SendToList(ClientInfo& sender, const IcbmMessage& m, const SendList& list, 
   }
 }
 
+// The messaging error reply (04/01) to a message the recipient's deny list refuses: "recipient
+// is not logged in", which tells the denied sender no more than its missing presence does.
+void RefuseMessage(ClientInfo& sender, uint32_t recipient) {
+  WriteLog("Message from %d to %d refused (deny list)", 9, sender.addr.c_str(), sender.UIN, sender.UIN, recipient);
+  WireWriter w(12);
+  w.be16(0x0004).be16(0x0001).be16(0).bytes(sender.in.data.data() + 6, 4).be16(0x0004);
+  QueueFrame(sender, 2, w.buffer());
+}
+
 }  // namespace
 
-void RouteMessage(ClientInfo& sender) {
+bool RouteMessage(ClientInfo& sender) {
   IcbmMessage m;
-  if (!ParseOrDrop(sender, m)) return;
+  if (!ParseOrDrop(sender, m)) return false;
   const char* a = sender.addr.c_str();
   WriteLog("Recv fast msg format=%d from %d to %d.Szie=%d", 9, a, sender.UIN, m.channel, sender.UIN, m.recipient,
            static_cast<int>(m.len));
   if (m.channel == 2 || m.channel == 4) {
-    if (!InnerFieldsAccepted(sender, m)) return;
+    if (!InnerFieldsAccepted(sender, m)) return false;
   } else if (m.channel != 1) {
     WriteLog("Uknow message format=%d from %d to %d.Szie=%d", 7, a, sender.UIN, m.channel, sender.UIN,
              m.recipient, static_cast<int>(m.len));
@@ -139,16 +149,29 @@ void RouteMessage(ClientInfo& sender) {
   // unreadable recipient into a broadcast.
   if (Cfg.SendOnLine != 0 && m.recipient == Cfg.SendOnLine) {
     SendToEveryone(sender, m, Cfg.isSendChat ? Cfg.SendOnLine : sender.UIN);
-    return;
+    return true;
   }
   if (const SendList* list = FindList(m.recipient)) {
     SendToList(sender, m, *list, Cfg.isSendChat ? list->number : sender.UIN);
-    return;
+    return true;
+  }
+  // The recipient's deny list refuses the message; its ignore list drops it unseen (the sender
+  // is answered as if it went through).
+  switch (MessageVerdictFor(m.recipient, sender.UIN)) {
+    case MessageVerdict::Refuse:
+      RefuseMessage(sender, m.recipient);
+      return false;
+    case MessageVerdict::Drop:
+      WriteLog("Message from %d to %d dropped (ignore list)", 9, a, sender.UIN, sender.UIN, m.recipient);
+      return true;
+    case MessageVerdict::Deliver:
+      break;
   }
   if (ClientInfo* r = FindUser(m.recipient))
     DeliverMessage(sender, m, *r, sender.UIN);
   else
     StoreOfflineMessage(sender, m, m.recipient, sender.UIN);
+  return true;
 }
 
 void RelayAdvancedMessage(ClientInfo& sender) {
@@ -156,12 +179,15 @@ void RelayAdvancedMessage(ClientInfo& sender) {
   if (!ParseOrDrop(sender, m)) return;
   WriteLog("Recv slow msg from %d to %d. Size=%d", 9, sender.addr.c_str(), sender.UIN, sender.UIN, m.recipient,
            static_cast<int>(m.len));
+  MessageVerdict verdict = MessageVerdictFor(m.recipient, sender.UIN);
+  if (verdict == MessageVerdict::Refuse) return RefuseMessage(sender, m.recipient);
   std::vector<uint8_t> ack(6 + 21 + m.tl);
   ack[1] = 2;
   PutBe16(&ack[2], NextSeq(sender));
   std::copy(m.snac, m.snac + 21 + m.tl, ack.begin() + 6);
   PutBe16(&ack[6 + 2], 0x000C);
   QueueRawFrame(sender, std::move(ack));
+  if (verdict == MessageVerdict::Drop) return;  // an ignored sender is not told
   if (ClientInfo* r = FindUser(m.recipient)) {
     QueueMessage(sender, m, *r, sender.UIN);
   } else {

@@ -2,19 +2,15 @@
 
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/config.h"
 #include "server-core/wire.h"
 
 namespace {
 
-// Sends a copy of a notice to every watcher of the UIN that still has a socket, one copy
-// each, with a fresh request id per copy.
-void SendToWatchers(uint32_t uin, const std::vector<uint8_t>& notice, const ClientInfo* skip) {
-  for (ClientInfo* w : WatchersOf(uin)) {
-    if (w->ClnSocket < 0 || w == skip) continue;
-    ReqId id = MakeReqId(++Cfg.snacReqId);
-    SendTemplate(*w, notice, id.b);
-  }
+void SendCopy(ClientInfo& w, const std::vector<uint8_t>& notice) {
+  ReqId id = MakeReqId(++Cfg.snacReqId);
+  SendTemplate(w, notice, id.b);
 }
 
 std::vector<uint8_t> BuildDepartureNotice(const ClientInfo& c) {
@@ -45,6 +41,8 @@ std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c) {
 }
 
 void NotifyStatusChange(ClientInfo& c) {
+  uint8_t before[4];
+  std::copy(c.Status, c.Status + 4, before);
   WireReader r(c.in.data.data(), c.in.length);
   r.seek(14);
   std::string_view status = r.bytes(4);
@@ -58,10 +56,38 @@ void NotifyStatusChange(ClientInfo& c) {
     c.Version = p[38];
     std::copy(p + 39, p + 43, c.Cookie);
   }
-  SendToWatchers(c.UIN, BuildOnlineNotice(c), nullptr);
+  // Every watcher that may see the new status gets it; one that saw the old status and may
+  // not see the new one (the owner went invisible) sees the owner leave.
+  const SsiPrivacy& p = OwnerList(c.UIN).privacy;
+  std::vector<uint8_t> online = BuildOnlineNotice(c), gone;
+  for (ClientInfo* w : WatchersOf(c.UIN)) {
+    if (w->ClnSocket < 0) continue;
+    if (MaySee(p, c.Status, c.UIN, w->UIN)) {
+      SendCopy(*w, online);
+    } else if (MaySee(p, before, c.UIN, w->UIN)) {
+      if (gone.empty()) gone = BuildDepartureNotice(c);
+      SendCopy(*w, gone);
+    }
+  }
+}
+
+void RefreshPresence(ClientInfo& c, const SsiPrivacy& before) {
+  const SsiPrivacy& now = OwnerList(c.UIN).privacy;
+  std::vector<uint8_t> online, gone;
+  for (ClientInfo* w : WatchersOf(c.UIN)) {
+    if (w->ClnSocket < 0 || w == &c) continue;
+    bool was = MaySee(before, c.Status, c.UIN, w->UIN), is = MaySee(now, c.Status, c.UIN, w->UIN);
+    if (was == is) continue;
+    std::vector<uint8_t>& notice = is ? online : gone;
+    if (notice.empty()) notice = is ? BuildOnlineNotice(c) : BuildDepartureNotice(c);
+    SendCopy(*w, notice);
+  }
 }
 
 void NotifyDeparture(ClientInfo& c) {
   if (c.UIN == 0) return;
-  SendToWatchers(c.UIN, BuildDepartureNotice(c), &c);
+  std::vector<uint8_t> gone = BuildDepartureNotice(c);
+  const SsiPrivacy& p = OwnerList(c.UIN).privacy;
+  for (ClientInfo* w : WatchersOf(c.UIN))
+    if (w->ClnSocket >= 0 && w != &c && MaySee(p, c.Status, c.UIN, w->UIN)) SendCopy(*w, gone);
 }

@@ -262,29 +262,34 @@ void ForwardAuthRequest(ClientInfo& c) {
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth from %d to %d", "Can't create OLM-auth to %d");
 }
 
-void ForwardAuthReply(ClientInfo& c) {
+bool ForwardAuthReply(ClientInfo& c) {
   WireReader r(c.in.data.data(), c.in.length);
   uint32_t target = 0;
   bool ok = ReadAuthTarget(r, target);
-  uint8_t flag = r.u8();
-  if (!ok || !r.ok()) return BadSnac(c);
-  c.Seq += 1;
-  WireWriter w(64);
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
-  w.be16(0x0013).be16(flag == 0 ? 0x001B : 0x001C).be16(0).be32(++Cfg.snacReqId);
-  w.be16(0x0006).be16(0x0001).be16(0x0002).be16(0x0002).text8(std::to_string(c.UIN));
-  if (flag == 0) {
-    uint16_t reasonLen = r.be16();
-    std::string_view reason = r.bytes(reasonLen);
-    if (!r.ok()) {
-      c.Seq -= 1;
-      Cfg.snacReqId -= 1;
-      return BadSnac(c);
-    }
-    w.u8(0).be16(reasonLen).bytes(reason).zeros(r.remaining());
+  uint8_t flag = r.u8() != 0 ? 1 : 0;
+  if (!ok || !r.ok()) {
+    BadSnac(c);
+    return false;
   }
+  // The reason is optional after a grant; when present it must lie inside the SNAC.
+  std::string_view reason;
+  if (r.remaining() >= 2) {
+    reason = r.bytes(r.be16());
+    if (!r.ok()) {
+      BadSnac(c);
+      return false;
+    }
+  }
+  // 13/1B in the form clients read for a grant and a refusal alike: the replier's number,
+  // the flag, the reason.
+  c.Seq += 1;
+  WireWriter w(32 + reason.size());
+  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.be16(0x0013).be16(0x001B).be16(0).be32(++Cfg.snacReqId);
+  w.text8(std::to_string(c.UIN)).u8(flag).be16(static_cast<uint16_t>(reason.size())).bytes(reason);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth commit from %d to %d",
                  "Can't create OLM-auth commit to %d");
+  return true;
 }
 
 void SendOfflineMessages(const MetaRequest& req) { StartOfflineReplay(req); }

@@ -36,7 +36,8 @@ bool OfflineAnswersWaiting(const ClientInfo& c);
 // Commits first when the round has written to path (before the file is replaced).
 void FlushOfflineStoresBefore(const std::string& path);
 void ForwardAuthRequest(ClientInfo& c);
-void ForwardAuthReply(ClientInfo& c);
+// 13/1A: the requester gets 13/1B (now, or from its offline store). False for a bad SNAC.
+bool ForwardAuthReply(ClientInfo& c);
 void SendOfflineMessages(const MetaRequest& req);
 // Meta request 0x003E: removes the records replayed to this session (olm_replay.h).
 void DeleteOfflineMessages(ClientInfo& c);

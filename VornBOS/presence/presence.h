@@ -6,28 +6,33 @@
 
 struct ClientInfo;
 struct IcbmMessage;
+struct SsiPrivacy;
 
 // Contact lists (SNAC 0x03/0x04, 0x13/0x04-0x05).
 void AddContacts(ClientInfo& c);
 void SendListUpToDate(ClientInfo& c);
 // The "Size" and "Date" of the user file's "Contacts" section (time -1 when unset).
 void ReadListStamp(uint32_t uin, uint32_t& time, uint32_t& count);
-// Watching for the stored list: adds uin once (with its online notice when it is online now),
-// or drops every entry of it.
-void WatchContact(ClientInfo& c, uint32_t uin);
-void UnwatchContact(ClientInfo& c, uint32_t uin);
+// The buddies watched through the stored list become `wanted` (within MaxContacts together
+// with the uploaded entries): new ones get their online notice, a buddy that the upload still
+// names stays watched.
+void SetStoredWatches(ClientInfo& c, std::vector<uint32_t> wanted);
 // The reverse index: the sessions whose contact list holds uin (each once).
 const std::vector<ClientInfo*>& WatchersOf(uint32_t uin);
 void AddWatch(ClientInfo& watcher, uint32_t uin);
 void DropWatches(ClientInfo& watcher);
 
-// Presence notices.
+// Presence notices. Each watcher gets them only while the owner's privacy lets it see the owner.
 void NotifyStatusChange(ClientInfo& c);
+// The owner's privacy changed from `before`: watchers who can now see it get its online
+// notice, those who no longer can get its departure notice.
+void RefreshPresence(ClientInfo& c, const SsiPrivacy& before);
 std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c);
 void NotifyDeparture(ClientInfo& c);
 
 // Messages (SNAC 0x04/0x06 and 0x04/0x0B).
-void RouteMessage(ClientInfo& sender);
+// False when the message was refused (no server acknowledgement is then due).
+bool RouteMessage(ClientInfo& sender);
 // Queues the incoming-message frame of a parsed message for a connected recipient; `from`
 // is the number shown as sender (the sender's own, or a broadcast address).
 void DeliverMessage(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from);

@@ -11,8 +11,11 @@ void SsiActivate(ClientInfo& c);      // 13/07: the buddies are watched from now
 void SsiAddItems(ClientInfo& c);      // 13/08 -> 13/0E
 void SsiUpdateItems(ClientInfo& c);   // 13/09 -> 13/0E
 void SsiDeleteItems(ClientInfo& c);   // 13/0A -> 13/0E
-void SsiEditBracket(ClientInfo& c);   // 13/11 and 13/12: nothing to do
-void SsiFutureAuthGrant(ClientInfo& c);  // 13/14 -> 13/15 to a connected target
-// 13/1A: forwarded as the offline store does; a grant also clears the "awaiting
-// authorization" mark of the requester's stored buddy item and starts the watch.
+void SsiEditStart(ClientInfo& c);     // 13/11: edits are written at the bracket's end
+void SsiEditEnd(ClientInfo& c);       // 13/12: one write of every edit since 13/11
+// 13/14: recorded with the target (its later add needs no request), 13/15 to it when connected.
+void SsiFutureAuthGrant(ClientInfo& c);
+// 13/1A: 13/1B to the requester (now or from its offline store). A grant is recorded with the
+// requester: its buddy items lose the "awaiting authorization" mark, its list time moves, its
+// client gets a 13/09 of the changed items and sees the granter's presence.
 void SsiAuthReply(ClientInfo& c);

@@ -1,6 +1,8 @@
 #include "VornBOS/ssi/store.h"
 
 #include <cstdio>
+#include <iterator>
+#include <map>
 
 #include "VornBOS/presence/icbm.h"
 #include "platform/files.h"
@@ -9,7 +11,10 @@
 
 namespace {
 
-constexpr size_t kMaxFileSize = 4 * 1024 * 1024;
+// A list within the budget renders as at most three text bytes per item byte (hex, %XX) plus
+// about 60 bytes of keys per item of at least 10 bytes: under 2.5 MiB. Anything larger is not a
+// list this server wrote.
+constexpr size_t kMaxFileSize = 16 * kSsiListBudget;
 constexpr char kHex[] = "0123456789abcdef";
 
 // Names keep printable characters; anything else (and '%') becomes %XX.
@@ -116,13 +121,40 @@ bool SsiHasTlv(const SsiItem& item, uint16_t type) {
   return false;
 }
 
+int SsiTlvByte(const SsiItem& item, uint16_t type) {
+  WireReader r(reinterpret_cast<const uint8_t*>(item.data.data()), item.data.size());
+  while (r.has(4)) {
+    uint16_t t = r.be16();
+    uint16_t n = r.be16();
+    if (t == type && n > 0 && r.has(1)) return r.u8();
+    if (!r.skip(n)) break;
+  }
+  return -1;
+}
+
 uint32_t SsiBuddyUin(const SsiItem& item) { return item.type == kSsiBuddy ? DecimalPrefix(item.name) : 0; }
+
+uint32_t SsiPrivacyUin(const SsiItem& item) {
+  bool privacy = item.type == kSsiPermit || item.type == kSsiDeny || item.type == kSsiIgnore;
+  return privacy ? DecimalPrefix(item.name) : 0;
+}
+
+uint16_t SsiTypeLimit(uint16_t type) {
+  return type < std::size(kSsiTypeLimits) ? kSsiTypeLimits[type] : kSsiOtherTypeLimit;
+}
+
+size_t SsiWireSize(const SsiItem& item) { return 10 + item.name.size() + item.data.size(); }
 
 std::string RenderSsiText(uint32_t uin, const SsiList& list) {
   std::string out = "; Server-stored contact list of " + std::to_string(uin) +
                     ". Types: 0 buddy, 1 group, 2 visible, 3 invisible, 14 ignore.\n";
   out += "; Data is the item's TLVs in hex. Written by VornBOS; replaced as a whole.\n";
   out += "[List]\nTime=" + std::to_string(list.time) + "\nCount=" + std::to_string(list.items.size()) + "\n";
+  if (!list.authorizedBy.empty()) {
+    out += "AuthorizedBy=";
+    for (size_t i = 0; i < list.authorizedBy.size(); ++i) out += (i ? " " : "") + std::to_string(list.authorizedBy[i]);
+    out += "\n";
+  }
   for (size_t i = 0; i < list.items.size(); ++i) {
     const SsiItem& it = list.items[i];
     out += "\n[Item" + std::to_string(i + 1) + "]\n";
@@ -132,22 +164,35 @@ std::string RenderSsiText(uint32_t uin, const SsiList& list) {
   return out;
 }
 
-SsiList ParseSsiText(std::string_view text) {
+std::optional<SsiList> ParseSsiText(std::string_view text) {
   SsiList list;
   SsiItem* current = nullptr;
-  bool inList = false;
+  bool inList = false, sawList = false, sawType = true;
+  long count = -1;
+  size_t bytes = 0;
+  std::map<uint16_t, size_t> perType;
+  auto itemDone = [&]() {
+    if (!current) return true;
+    size_t size = SsiWireSize(*current);
+    bytes += size;
+    return sawType && size <= kSsiItemBudget && bytes <= kSsiListBudget &&
+           ++perType[current->type] <= SsiTypeLimit(current->type);
+  };
   while (!text.empty()) {
     size_t eol = text.find('\n');
     std::string_view line = Trim(text.substr(0, eol));
     text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[' && line.back() == ']') {
+      if (!itemDone()) return std::nullopt;
       std::string_view name = line.substr(1, line.size() - 2);
       inList = name == "List";
+      sawList |= inList;
       current = nullptr;
-      if (name.substr(0, 4) == "Item" && list.items.size() < kSsiMaxItems) {
+      if (name.substr(0, 4) == "Item") {
         list.items.emplace_back();
         current = &list.items.back();
+        sawType = false;
       }
       continue;
     }
@@ -155,23 +200,45 @@ SsiList ParseSsiText(std::string_view text) {
     if (eq == std::string_view::npos) continue;
     std::string_view key = Trim(line.substr(0, eq));
     std::string_view value = line.substr(eq + 1);
-    if (current)
+    if (current) {
+      sawType |= key == "Type";
       SetItemKey(*current, key, key == "Name" ? value : Trim(value));
-    else if (inList && key == "Time")
+    } else if (inList && key == "Time") {
       list.time = Number(Trim(value));
+    } else if (inList && key == "Count") {
+      count = static_cast<long>(Number(Trim(value)));
+    } else if (inList && key == "AuthorizedBy") {
+      for (std::string_view rest = Trim(value); !rest.empty();) {
+        size_t sp = rest.find(' ');
+        if (uint32_t n = Number(rest.substr(0, sp))) list.authorizedBy.push_back(n);
+        rest = sp == std::string_view::npos ? std::string_view() : Trim(rest.substr(sp + 1));
+      }
+    }
   }
+  if (!itemDone() || !sawList) return std::nullopt;
+  if (count >= 0 && static_cast<size_t>(count) != list.items.size()) return std::nullopt;
   return list;
 }
 
+SsiRead ReadSsi(uint32_t uin, SsiList& out) {
+  plat::FileRead bytes = plat::ReadFileBytes(SsiFilePath(uin), kMaxFileSize + 1);
+  if (bytes.absent()) return SsiRead::Absent;
+  if (!bytes || bytes->size() > kMaxFileSize) return SsiRead::Error;
+  auto list = ParseSsiText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  if (!list) return SsiRead::Error;
+  out = std::move(*list);
+  return SsiRead::Ok;
+}
+
 std::optional<SsiList> LoadSsi(uint32_t uin) {
-  auto bytes = plat::ReadFileBytes(SsiFilePath(uin), kMaxFileSize);
-  if (!bytes) return std::nullopt;
-  return ParseSsiText(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  SsiList list;
+  if (ReadSsi(uin, list) != SsiRead::Ok) return std::nullopt;
+  return list;
 }
 
 bool SaveSsi(uint32_t uin, const SsiList& list) {
   std::string text = RenderSsiText(uin, list);
-  return plat::WriteFileAtomic(SsiFilePath(uin), text.data(), text.size());
+  return plat::WriteFileAtomic(SsiFilePath(uin), text.data(), text.size(), 0600);
 }
 
 SsiItem* FindSsiItem(SsiList& list, uint16_t group, uint16_t id) {

@@ -9,6 +9,8 @@
 //   run       sign-ons, then messages between client pairs (default)
 //   presence  one status change of one user with --watchers watchers among --clients sessions
 //   offline   --messages messages stored for an absent user, then their replay to that user
+//   list      one pair's message round trip, alone and while a third user edits its stored
+//             list (--list-size buddies) flat out with --window requests in flight
 //
 // By default the programs are started here (next to this one) with a fresh data folder;
 // --auth PORT / --bos-pid PID aim at servers that are already running instead.
@@ -47,7 +49,7 @@ void OnSignal(int sig) {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: vornload [run|presence|offline] [options]\n"
+               "usage: vornload [run|presence|offline|list] [options]\n"
                "  --clients N       signed-on clients (run: pairs of them exchange messages)   [200]\n"
                "  --concurrency N   sign-ons in progress at once                               [200]\n"
                "  --contacts N      contacts per client, drawn at random                       [10]\n"
@@ -62,6 +64,7 @@ void Usage() {
                "  --watchers N      presence: watchers of the one user                         [1000]\n"
                "  --rounds N        presence: status changes                                   [50]\n"
                "  --messages N      offline: messages stored and replayed                      [10000]\n"
+               "  --list-size N     list: buddies on the editing user's stored list             [1000]\n"
                "  --first-uin N     number of the first client                                 [100000]\n"
                "  --password P                                                                 [pw]\n"
                "  --auth PORT --bos-pid PID --auth-pid PID   use running servers (and the relay\n"
@@ -97,6 +100,7 @@ int main(int argc, char** argv) {
     else if (k == "--watchers") o.watchers = static_cast<int>(next());
     else if (k == "--rounds") o.rounds = static_cast<int>(next());
     else if (k == "--messages") o.messages = static_cast<int>(next());
+    else if (k == "--list-size") o.listSize = static_cast<int>(next());
     else if (k == "--first-uin") o.firstUin = static_cast<uint32_t>(next());
     else if (k == "--password") o.password = i + 1 < argc ? argv[++i] : "";
     else if (k == "--auth") o.authPort = static_cast<uint16_t>(next());
@@ -111,6 +115,7 @@ int main(int argc, char** argv) {
   }
   if (o.textSize < 16) o.textSize = 16;
   if (o.clients < 2) o.clients = 2;
+  if (o.scenario == "list") o.clients = 3;
 
   Spawned sp;
   bool spawn = o.authPort == 0;

@@ -94,6 +94,10 @@ class Load {
   int RunMessages();
   int RunPresence();
   int RunOffline();
+  int RunStoredList();
+  void OnStoredListFrame(Client& c, uint16_t family, uint16_t subtype);
+  void PumpEditor();
+  void Ping();
   void PrintServers(const char* when);
 
   const Options& o_;
@@ -117,6 +121,10 @@ class Load {
   // offline
   size_t offlineFrames_ = 0;
   bool offlineEnd_ = false;
+  // stored list: clients 0 and 1 exchange messages one at a time, client 2 edits its list
+  bool listMode_ = false, editing_ = false, rttRecording_ = false;
+  uint64_t pingAt_ = 0, edits_ = 0, editBytes_ = 0, acks_ = 0, editSerial_ = 0;
+  std::vector<uint64_t> rtts_;
 };
 
 void Load::MakeClients(std::vector<Client>& v, int count, uint32_t firstUin) {
@@ -218,6 +226,7 @@ void Load::OnFrame(Client& c, uint8_t ch, const uint8_t* d, size_t n) {
 void Load::OnReady(Client& c, uint8_t ch, const uint8_t* d, size_t n) {
   if (ch != 2 || n < 10) return;
   uint16_t family = Be16(d), subtype = Be16(d + 2);
+  if (listMode_) return OnStoredListFrame(c, family, subtype);
   if (family == 0x04 && (subtype == 0x07 || subtype == 0x06)) return OnMessage(c, d, n);
   if (family == 0x03 && subtype == 0x0B && counting_ && n > 11 && d[10] == subjectText_.size() &&
       std::memcmp(d + 11, subjectText_.data(), subjectText_.size()) == 0 && n >= 11 + subjectText_.size()) {
@@ -534,9 +543,126 @@ int Load::RunOffline() {
   return offlineEnd_ && offlineFrames_ == static_cast<size_t>(o_.messages) ? 0 : 1;
 }
 
+// A buddy item with a 12-byte nick (TLV 0x0131) and an 80-byte comment (TLV 0x013C).
+Bytes BuddyItem(uint32_t uin, uint16_t id) {
+  std::string name = std::to_string(uin);
+  Bytes b;
+  PutBe16(b, static_cast<uint16_t>(name.size()));
+  b.insert(b.end(), name.begin(), name.end());
+  PutBe16(b, 1);
+  PutBe16(b, id);
+  PutBe16(b, 0);
+  PutBe16(b, 4 + 12 + 4 + 80);
+  PutBe16(b, 0x0131);
+  PutBe16(b, 12);
+  b.insert(b.end(), 12, 'n');
+  PutBe16(b, 0x013C);
+  PutBe16(b, 80);
+  b.insert(b.end(), 80, 'c');
+  return b;
+}
+
+void Load::OnStoredListFrame(Client& c, uint16_t family, uint16_t subtype) {
+  Client& a = clients_[0];
+  Client& b = clients_[1];
+  Client& editor = clients_[2];
+  if (family == 0x04 && subtype == 0x07 && &c == &b) {
+    AppendMessage(b.out, b.seq, a.uin, b.reqId++, "pong");
+    engine_.Flush(b);
+  } else if (family == 0x04 && subtype == 0x07 && &c == &a) {
+    if (rttRecording_) rtts_.push_back(NowNs() - pingAt_);
+    Ping();
+  } else if (family == 0x13 && subtype == 0x0E && &c == &editor) {
+    ++acks_;
+    if (editor.inflight > 0) --editor.inflight;
+    if (editing_) ++edits_;
+    PumpEditor();
+  }
+}
+
+void Load::Ping() {
+  Client& a = clients_[0];
+  pingAt_ = NowNs();
+  AppendMessage(a.out, a.seq, clients_[1].uin, a.reqId++, "ping");
+  engine_.Flush(a);
+}
+
+// Keeps --window edit requests in flight: an added buddy, then its removal.
+void Load::PumpEditor() {
+  Client& e = clients_[2];
+  if (!editing_) return;
+  size_t before = e.out.size();
+  while (e.inflight < o_.window) {
+    uint64_t k = editSerial_++;
+    uint16_t slot = static_cast<uint16_t>((k / 2) % 4000);
+    Bytes item = BuddyItem(900000 + slot, static_cast<uint16_t>(20000 + slot));
+    AppendSnac(e.out, e.seq, 0x13, k % 2 == 0 ? 0x08 : 0x0A, e.reqId++, item);
+    ++e.inflight;
+  }
+  editBytes_ += e.out.size() - before;
+  if (e.out.size() > before) engine_.Flush(e);
+}
+
+// One pair's message round trip while another user edits its stored list flat out.
+int Load::RunStoredList() {
+  MakeClients(clients_, 3, o_.firstUin);
+  clients_[2].partner = -1;
+  SignOn(clients_, 0, 3);
+  if (failed_) return 1;
+  listMode_ = true;
+  Client& editor = clients_[2];
+  // The editor's list first: --list-size buddies with nick and comment, 50 to a request.
+  for (int k = 0; k < o_.listSize; k += 50) {
+    Bytes body;
+    for (int i = k; i < std::min(k + 50, o_.listSize); ++i) {
+      Bytes item = BuddyItem(800000 + static_cast<uint32_t>(i), static_cast<uint16_t>(1 + i));
+      body.insert(body.end(), item.begin(), item.end());
+    }
+    AppendSnac(editor.out, editor.seq, 0x13, 0x08, editor.reqId++, body);
+    ++editor.inflight;
+  }
+  engine_.Flush(editor);
+  uint64_t t = NowNs();
+  while (editor.inflight > 0 && NowNs() - t < 60000000000ull) PollOnce(5);
+  if (editor.inflight > 0) return 1;
+  auto phase = [&](bool edit, const char* label) {
+    rtts_.clear();
+    edits_ = editBytes_ = 0;
+    editing_ = edit;
+    PumpEditor();
+    Ping();
+    Quiet(200);  // warm-up
+    rttRecording_ = true;
+    ProcSample cpu0 = SampleProcess(o_.bosPid);
+    uint64_t start = NowNs();
+    while (NowNs() - start < static_cast<uint64_t>(o_.duration * 1e9)) PollOnce(1);
+    double secs = static_cast<double>(NowNs() - start) / 1e9;
+    ProcSample cpu1 = SampleProcess(o_.bosPid);
+    rttRecording_ = false;
+    editing_ = false;
+    size_t trips = rtts_.size();
+    Percentiles p = Take(rtts_);
+    std::printf("%s: %zu round trips, median %.3f ms, p99 %.3f ms; %llu edits acknowledged (%.0f/s, %.1f KB/s of "
+                "requests); VornBOS processor time %.0f%%\n",
+                label, trips, p.p50, p.p99, static_cast<unsigned long long>(edits_), static_cast<double>(edits_) / secs,
+                static_cast<double>(editBytes_) / secs / 1024, 100.0 * static_cast<double>(cpu1.cpuNs - cpu0.cpuNs) / 1e9 / secs);
+    // Let the last message and the edits in flight finish before the next phase.
+    uint64_t settle = NowNs();
+    while ((editor.inflight > 0) && NowNs() - settle < 10000000000ull) PollOnce(5);
+    Quiet(100);
+    return p;
+  };
+  std::printf("stored list: %d buddies with nick and comment, edit window %d\n", o_.listSize, o_.window);
+  Percentiles idle = phase(false, "pair alone           ");
+  Percentiles busy = phase(true, "pair while list edits");
+  (void)idle;
+  return busy.p50 > 0 ? 0 : 1;
+}
+
 int Load::Run() {
   if (o_.scenario == "presence") return RunPresence();
   if (o_.scenario == "offline") return RunOffline();
+  if (o_.scenario == "list") return RunStoredList();
   return RunMessages();
 }
 

@@ -23,6 +23,7 @@ struct Options {
   int watchers = 1000;
   int rounds = 50;
   int messages = 10000;
+  int listSize = 1000;
   uint32_t firstUin = 100000;
   std::string password = "pw";
   uint16_t authPort = 0;

@@ -261,6 +261,7 @@ TEST(AdminCheck, CleanFolderAndEachProblem) {
   dir.WriteIni(8);
   dir.WriteUser(1000, "[Main]\nPass=x\n");
   ::chmod((dir.path() + "Db/1000.ini").c_str(), 0600);
+  dir.WriteFile("vorn.ini", "[Main]\nBOS_IP=192.0.2.7\n");
   AdminRun r = Admin(dir, {"check"});
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(r.out, dir.path() + ": no problems found\n");
@@ -284,6 +285,31 @@ TEST(AdminCheck, CleanFolderAndEachProblem) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n---\n" << r.out;
   r = Admin(dir, {"--json", "check"});
   EXPECT_EQ(r.out.rfind("{\"ok\": false, \"problems\": [{\"path\": ", 0), 0u) << r.out;
+}
+
+// The servers listen on every address; a loopback BOS_IP works only for clients on this
+// machine: a warning (exit code 0), not a problem.
+TEST(AdminCheck, LoopbackBosAddressIsAWarning) {
+  DataDir dir;
+  const std::string ini = dir.path() + "vorn.ini";
+  const struct {
+    const char* ip;
+    bool warned;
+  } cases[] = {{"127.0.0.1", true}, {"127.255.0.9", true}, {"128.0.0.1", false}, {"10.0.0.5", false}};
+  for (const auto& c : cases) {
+    dir.WriteFile("vorn.ini", std::string("[Main]\nBOS_IP=") + c.ip + "\n");
+    const std::string warning = ini + ": warning: [Main] BOS_IP=" + c.ip +
+                                " is a loopback address while the servers listen on all addresses: clients on other "
+                                "machines log in and then cannot reach VornBOS; set BOS_IP to this machine's address "
+                                "as the clients reach it (keep it only if every client runs here)\n";
+    AdminRun r = Admin(dir, {"check"});
+    EXPECT_EQ(r.code, 0) << c.ip;
+    EXPECT_EQ(r.out, (c.warned ? warning : "") + dir.path() + ": no problems found\n") << c.ip;
+    r = Admin(dir, {"--json", "check"});
+    EXPECT_EQ(r.out.rfind(std::string("{\"ok\": true, \"problems\": [], \"warnings\": [") + (c.warned ? "{" : "]"), 0),
+              0u)
+        << r.out;
+  }
 }
 
 }  // namespace

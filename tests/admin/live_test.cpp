@@ -103,3 +103,31 @@ TEST_F(AdminLive, ToolAndServerWriteTheSameUserFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Deleting a signed-on user ends the session, and nothing of the user comes back: the stored
+// list is not written again, and a later add of the number starts with nothing.
+TEST_F(AdminLive, DeletingASignedOnUserEndsTheSessionAndLeavesNoFiles) {
+  Start("");
+  OscarClient a;
+  ASSERT_TRUE(a.SignOn(dir.authPort, dir.bosPort, 1000, "pw"));
+  a.SendSnac(0x0013, 0x0011, 1, {});
+  a.SendSnac(0x0013, 0x0008, 2, Cat({Be16(4), Text("1001"), Be16(1), Be16(1), Be16(0), Be16(0)}));
+  ASSERT_TRUE(a.WaitSnac(0x0013, 0x000E));  // stored in memory; the bracket is still open
+  AdminRun r = Admin(dir, {"user", "delete", "1000", "--port", std::to_string(dir.bosPort)});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("signed off (1 session)"), std::string::npos) << r.out;
+  EXPECT_TRUE(a.WaitClosed(2000));
+  for (const char* f : {"Db/1000.ini", "Db/1000.ssi", "Cookie/1000"}) EXPECT_FALSE(dir.Exists(f)) << f;
+  dir.WriteFile("olm/1000.olm", "x");  // left by someone writing to the number meanwhile
+  r = Admin(dir, {"user", "add", "1000", "--password", "pw2"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("removed files of an earlier user of the number: " + dir.path() + "olm/1000.olm"),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(dir.Exists("olm/1000.olm"));
+  EXPECT_FALSE(dir.Exists("Db/1000.ssi"));
+}
+
+}  // namespace

@@ -34,6 +34,7 @@ class BosUnit : public ::testing::Test {
     ClientInfo& c = CreateSession(next_++);
     SetSessionUin(c, uin);
     c.isLogged = true;
+    std::fill(std::begin(c.Status), std::end(c.Status), 0);  // online, as the cookie login leaves it
     return c;
   }
   static void Receive(ClientInfo& c, const std::vector<uint8_t>& snac, uint8_t channel = 2) {

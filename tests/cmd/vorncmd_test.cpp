@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tests/cmd/fake_bos.h"
 #include "tests/cmd/run_program.h"
@@ -68,9 +69,41 @@ TEST_F(VornCmdTest, BadCommandLinesPrintUsageAndNeverConnect) {
   for (const auto& args : cases) {
     const ProgramResult r = RunTool(args);
     EXPECT_EQ(r.exitCode, 255) << args.size();
-    EXPECT_EQ(r.output, kUsage) << args.size();
+    EXPECT_EQ(r.errors, kUsage) << args.size();
+    EXPECT_EQ(r.output, "") << args.size();
   }
   EXPECT_EQ(server_.Accepted(), 0u);
+}
+
+// A user number that is not one is refused before the tool connects: "abc" used to go out as
+// user 0 and be reported as sent.
+TEST_F(VornCmdTest, NumbersThatAreNotUserNumbersAreRefusedBeforeConnecting) {
+  const struct {
+    std::vector<std::string> args;
+    const char* refused;
+  } cases[] = {
+      {{"STAT", "abc"}, "abc"},
+      {{"MSG", "abc", "1000", "hi"}, "abc"},
+      {{"MSG", "555", "10x", "hi"}, "10x"},
+      {{"MSGF", "-5", "1000", "f"}, "-5"},
+      {{"STAT", "0"}, "0"},
+      {{"STAT", "4294967296"}, "4294967296"},
+      {{"STAT", ""}, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"127.0.0.1", Port()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramResult r = RunTool(args);
+    EXPECT_EQ(r.exitCode, 255) << c.refused;
+    EXPECT_EQ(r.errors, std::string("VornCmd: not a user number: \"") + c.refused + "\"\n");
+    EXPECT_EQ(r.output, "");
+  }
+  EXPECT_EQ(server_.Accepted(), 0u);
+  EXPECT_EQ(RunTool({"127.0.0.1", Port(), "STAT", "4294967295"}).exitCode, 0);  // the largest passes
+  const ProgramResult help = RunTool({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.output, kUsage);
+  EXPECT_EQ(help.errors, "");
 }
 
 TEST_F(VornCmdTest, MsgSendsTheFrameAndReportsOk) {
@@ -138,37 +171,38 @@ TEST_F(VornCmdFileTest, MsgfSendsAFileOfExactlyEightThousandBytes) {
 TEST_F(VornCmdFileTest, MsgfRefusesLargerFilesAndMissingOnesAndSendsNothing) {
   const std::string big = Write("big", std::string(8001, 'q'));
   ProgramResult r = RunTool({"127.0.0.1", Port(), "MSGF", "555", "1000", big});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "Error - file to lage=8001\n");
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors, "Error - file to lage=8001\n");
   const std::string missing = (dir_ / "none").string();
   r = RunTool({"127.0.0.1", Port(), "msgf", "555", "1000", missing});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "Error open file " + missing + "\n");
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.errors, "Error open file " + missing + "\n");
   ASSERT_TRUE(server_.WaitForConnections(2));
   for (const Bytes& b : server_.Received()) EXPECT_TRUE(b.empty());
 }
 
-TEST_F(VornCmdTest, RecipientTooLongForTheFrameIsRefused) {
-  const std::string to(256, '7');
-  const ProgramResult r = RunTool({"127.0.0.1", Port(), "MSG", "555", to, "abc"});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "Error - msg to lage=260\n");
+TEST_F(VornCmdTest, MessageTooLongForTheFrameIsRefused) {
+  const std::string text(65480, 'a');  // L + N = 4 + 65481: one past the frame's limit
+  const ProgramResult r = RunTool({"127.0.0.1", Port(), "MSG", "555", "1000", text});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.errors, "Error - msg to lage=65485\n");
   EXPECT_TRUE(OnlyReceived().empty());
 }
 
 TEST(VornCmdFailures, UnknownHostAndServiceEndWithOne) {
   ProgramResult r = RunProgram(kTool, {"no.such.host.invalid", "5191", "STAT", "1"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.output, "VornCmd: unknown host: no.such.host.invalid\n");
+  EXPECT_EQ(r.errors, "VornCmd: unknown host: no.such.host.invalid\n");
   r = RunProgram(kTool, {"127.0.0.1", "no-such-service", "STAT", "1"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.output, "VornCmd: unknown service: no-such-service\n");
+  EXPECT_EQ(r.errors, "VornCmd: unknown service: no-such-service\n");
 }
 
 TEST(VornCmdFailures, RefusedConnectionShowsTheSystemErrorAndEndsWithOne) {
   const ProgramResult r = RunProgram(kTool, {"127.0.0.1", std::to_string(UnusedPort()), "STAT", "1"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.output, std::string("VornCmd: connect failed: ") + std::strerror(ECONNREFUSED) + " (" +
+  EXPECT_EQ(r.errors, std::string("VornCmd: connect failed: ") + std::strerror(ECONNREFUSED) + " (" +
                           std::to_string(ECONNREFUSED) + ")\n");
 }
 
@@ -180,8 +214,8 @@ TEST(VornCmdFailures, ShortStatusReplyIsReported) {
   });
   const ProgramResult r = RunProgram(kTool, {"127.0.0.1", std::to_string(server.Port()), "STAT", "5"});
   EXPECT_EQ(r.exitCode, 2);  // a reply cut short is a time-out too
-  EXPECT_EQ(r.output,
-            "Command STAT send OK\n"
+  EXPECT_EQ(r.output, "Command STAT send OK\n");
+  EXPECT_EQ(r.errors,
             "Error: read=20 bytes wait=30\n"
             "Error get info about UIN=5\n"
             "Error: no whole reply from the server within 9300 ms\n");
@@ -212,7 +246,7 @@ TEST(VornCmdTimeouts, ASilentServerEndsEachCommandWithAMessageAndExitCode2) {
     ProgramResult r = RunTool(args);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << args[2];
     EXPECT_EQ(r.exitCode, 2) << args[2];
-    EXPECT_EQ(r.output, "Error: no hello from the server within 1100 ms\n");
+    EXPECT_EQ(r.errors, "Error: no hello from the server within 1100 ms\n");
   }
   ::close(s);
 }
@@ -221,9 +255,31 @@ TEST(VornCmdTimeouts, AStatusQueryWithoutReplyEndsWithExitCode2) {
   FakeBos server([](uint32_t) { return Bytes(); });  // greets, never answers
   ProgramResult r = RunTool({"127.0.0.1", std::to_string(server.Port()), "STAT", "1000"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.output,
-            "Command STAT send OK\nError: read=0 bytes wait=30\nError get info about UIN=1000\n"
+  EXPECT_EQ(r.output, "Command STAT send OK\n");
+  EXPECT_EQ(r.errors,
+            "Error: read=0 bytes wait=30\nError get info about UIN=1000\n"
             "Error: no whole reply from the server within 9300 ms\n");
+}
+
+// A server that refuses the command frame (its CmdAllow leaves the address out) answers only by
+// closing the connection: the tool says so and does not end with 0.
+TEST(VornCmdFailures, AMessageTheServerRefusesEndsWithThree) {
+  uint16_t port = 0;
+  int s = SilentListener(port);
+  std::thread refuser([s] {
+    const int c = ::accept(s, nullptr, nullptr);
+    const uint8_t hello[10] = {0x2A, 0x01, 0x00, 0x01, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01};
+    ::send(c, hello, sizeof hello, MSG_NOSIGNAL);
+    uint8_t buf[256];
+    ::recv(c, buf, sizeof buf, 0);
+    ::close(c);
+  });
+  const ProgramResult r = RunTool({"127.0.0.1", std::to_string(port), "MSG", "555", "1000", "hi"});
+  refuser.join();
+  ::close(s);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.output, "Command MSG send OK\n");
+  EXPECT_EQ(r.errors, "VornCmd: the server closed the connection: command refused (is this address in CmdAllow?)\n");
 }
 
 }  // namespace vorn::test

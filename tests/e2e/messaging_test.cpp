@@ -265,14 +265,15 @@ TEST_F(Messaging, AuthorizationRepliesReachTheTarget) {
   OscarClient a, b;
   Login(a, 1000);
   Login(b, 1001);
+  // Both as 13/1B: the replier's number, the flag, the reason.
   b.SendSnac(0x0013, 0x001A, 1, Cat({Bytes{4}, Text("1000"), Bytes{1}, Be16(0), Be16(0)}));
-  auto granted = a.WaitSnac(0x0013, 0x001C);
+  auto granted = a.WaitSnac(0x0013, 0x001B);
   ASSERT_TRUE(granted);
-  EXPECT_EQ(granted->data.size(), 10u + 8 + 1 + 4);
+  EXPECT_EQ(Bytes(granted->data.begin() + 10, granted->data.end()), Cat({Bytes{4}, Text("1001"), Bytes{1}, Be16(0)}));
   b.SendSnac(0x0013, 0x001A, 1, Cat({Bytes{4}, Text("1000"), Bytes{0}, Be16(2), Text("no"), Be16(0)}));
   auto declined = a.WaitSnac(0x0013, 0x001B);
   ASSERT_TRUE(declined);
-  EXPECT_EQ(Bytes(declined->data.end() - 7, declined->data.end()), Cat({Bytes{0}, Be16(2), Text("no"), Be16(0)}));
+  EXPECT_EQ(Bytes(declined->data.begin() + 10, declined->data.end()), Cat({Bytes{4}, Text("1001"), Bytes{0}, Be16(2), Text("no")}));
 }
 
 class BroadcastLists : public Messaging {
@@ -306,6 +307,44 @@ TEST_F(BroadcastLists, ListsReachMembersWithTheRelayText) {
   EXPECT_TRUE(b.WaitSnac(0x0004, 0x0007));
   EXPECT_TRUE(raw.WaitSnac(0x0004, 0x0007));
   EXPECT_FALSE(a.WaitSnac(0x0004, 0x0007, 200));
+}
+
+}  // namespace
+
+namespace {
+
+// The running server writes lists off its event loop: a write that fails is answered "not
+// stored" (0x0001), never "limit", and the list goes back to what the file holds.
+class StoredListWrites : public Messaging {
+ protected:
+  void SetUp() override {
+    ::setenv("VORN_FAULTS", "rename:*1000.ssi*:2+:28", 1);  // the second write of 1000's list on
+    Start("");
+    ::unsetenv("VORN_FAULTS");
+  }
+};
+
+TEST_F(StoredListWrites, AFailedWriteIsNotStoredAndTakenBack) {
+  OscarClient a;
+  Login(a, 1000);
+  auto item = [](const std::string& name, uint16_t id) {
+    return Cat({Be16(static_cast<uint16_t>(name.size())), Text(name), Be16(1), Be16(id), Be16(0), Be16(0)});
+  };
+  a.SendSnac(0x0013, 0x0008, 0x51, item("1001", 1));
+  auto first = a.WaitSnac(0x0013, 0x000E);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->data, Cat({Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00}, Be32(0x51), Be16(0x0000)}));
+  a.SendSnac(0x0013, 0x0008, 0x52, item("1002", 2));
+  auto second = a.WaitSnac(0x0013, 0x000E);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->data, Cat({Bytes{0x00, 0x13, 0x00, 0x0E, 0x00, 0x00}, Be32(0x52), Be16(0x0001)}));
+  EXPECT_TRUE(LogHas("Cannot write contact list file"));
+  a.SendSnac(0x0013, 0x0004, 0x53, {});
+  auto list = a.WaitSnac(0x0013, 0x0006);
+  ASSERT_TRUE(list);
+  ASSERT_GE(list->data.size(), 13u + 14 + 4);
+  EXPECT_EQ(Bytes(list->data.begin() + 10, list->data.end() - 4),
+            Cat({Bytes{0x00, 0x00, 0x01}, item("1001", 1)}));  // the item that is on the disk, alone
 }
 
 }  // namespace

@@ -189,10 +189,10 @@ TEST_F(PresenceFrames, AuthorizationForwardingAndTheOfflineStore) {
   Dispatch(b, Hex("00 13 00 1A 00 00 0A 0B 0C 0D  04 '1000'  01  00 00  00 00"));
   ExpectFrames(Sent(b), {Hex("2A 02 01 01 00 19  00 13 00 19 00 00 00 00 00 31  04 '1000'  00 06 'please'  00 00")},
                "authorization request");
+  // Both as 13/1B: the replier, the flag (0 declined, 1 granted), the reason.
   ExpectFrames(Sent(a),
-               {Hex("2A 02 02 01 00 1E  00 13 00 1B 00 00 00 00 00 32  00 06 00 01 00 02 00 02  04 '2000'"
-                    "  00  00 02 'no'  00 00"),
-                Hex("2A 02 02 02 00 17  00 13 00 1C 00 00 00 00 00 33  00 06 00 01 00 02 00 02  04 '2000'")},
+               {Hex("2A 02 02 01 00 14  00 13 00 1B 00 00 00 00 00 32  04 '2000'  00  00 02 'no'"),
+                Hex("2A 02 02 02 00 12  00 13 00 1B 00 00 00 00 00 33  04 '2000'  01  00 00")},
                "authorization replies");
 
   // To 3000, who is not connected: a message and a request are stored, and replayed at its

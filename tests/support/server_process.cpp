@@ -166,12 +166,16 @@ int ServerProcess::Stop(int timeoutMs) {
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string& output,
-               const std::string& vornPath, const std::string& unitDir) {
+               const std::string& vornPath, const std::string& unitDir, std::string* errors) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return -1;
+  // Standard error goes to a file, read after the end: two pipes would need polling.
+  char errName[] = "/tmp/vorn-stderr-XXXXXX";
+  int errFd = errors ? ::mkstemp(errName) : -1;
   pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(pipeFds[1], 1);
+    if (errFd >= 0) ::dup2(errFd, 2);
     ::close(pipeFds[0]);
     if (!vornPath.empty()) ::setenv("VORN_PATH", vornPath.c_str(), 1);
     if (!unitDir.empty()) ::setenv("VORN_UNIT_DIR", unitDir.c_str(), 1);
@@ -199,6 +203,13 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
   if (std::getenv("VORN_PROGRAM_LAUNCHER")) std::erase(output, '\r');
   int status = 0;
   ::waitpid(pid, &status, 0);
+  if (errFd >= 0) {
+    errors->clear();
+    ::lseek(errFd, 0, SEEK_SET);
+    while ((n = ::read(errFd, buf, sizeof buf)) > 0) errors->append(buf, static_cast<size_t>(n));
+    ::close(errFd);
+    ::unlink(errName);
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -70,9 +70,10 @@ class ServerProcess {
   pid_t pid_ = -1;
 };
 
-// Runs a program to its end; returns its exit code and collects its standard output.
+// Runs a program to its end; returns its exit code and collects its standard output (and its
+// standard error when `errors` is given; otherwise standard error is the test's own).
 int RunProgram(const std::string& program, const std::vector<std::string>& args, std::string& output,
-               const std::string& vornPath = "", const std::string& unitDir = "");
+               const std::string& vornPath = "", const std::string& unitDir = "", std::string* errors = nullptr);
 
 // Polls a condition every 10 ms until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 3000);

@@ -149,7 +149,7 @@ step_services() {
 
 step_unpack() {
   local corpus=${VORN_CAB_CORPUS:-}
-  [[ -d $corpus ]] || { echo "cabinet corpus not present: skipped"; exit 0; }
+  [[ -d $corpus ]] || { echo "cabinet corpus not present: skipped"; exit 77; }
   local cabs
   cabs=$(tail -n +2 "$corpus/MANIFEST.tsv" | cut -f1)
   rm -rf "$W/unpack-linux" "$W/unpack-win" && mkdir -p "$W/unpack-linux" "$W/unpack-win"

@@ -22,6 +22,7 @@ Mode g_mode = Mode::List;
 std::string g_root;
 unsigned g_files = 0;
 unsigned g_skipped = 0;
+unsigned g_seen = 0;  // file records the library handed over
 unpack_tool::PathRegistry g_paths;
 // Where the file being written goes when its path is too long for the file record: the
 // library writes it under a short name in the folder, and it is renamed when done.
@@ -86,6 +87,7 @@ bool FinishTarget(const UnpackFileRecord& f, std::string& path) {
 }
 
 int32_t BeforeFile(UnpackFileRecord& f) {
+  ++g_seen;
   if (g_mode == Mode::List) {
     PrintEntry(f);
     return 0;
@@ -126,6 +128,36 @@ int Usage(const char* self) {
   return 2;
 }
 
+void Fail(const char* self, const std::string& text) {
+  const char* slash = std::strrchr(self, '/');
+  std::fprintf(stderr, "%s: %s\n", slash ? slash + 1 : self, text.c_str());
+}
+
+// The library only says yes or no; the tool first tells a file it cannot read from one that
+// holds no cabinet, so the operator knows whether to look at the name or at the file.
+bool Readable(const char* self, const char* path) {
+  struct stat st {};
+  if (stat(path, &st) != 0) {
+    Fail(self, std::string("cannot open ") + path + ": " + std::strerror(errno));
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    Fail(self, std::string("cannot open ") + path + ": " + std::strerror(EISDIR));
+    return false;
+  }
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) {
+    Fail(self, std::string("cannot open ") + path + ": " + std::strerror(errno));
+    return false;
+  }
+  std::fclose(f);
+  if (std::strlen(path) > 255) {
+    Fail(self, std::string("cannot open ") + path + ": the name is longer than 255 characters");
+    return false;
+  }
+  return true;
+}
+
 bool ParseMode(const char* word) {
   const std::string w = word;
   if (w == "l" || w == "list") g_mode = Mode::List;
@@ -148,6 +180,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (!Readable(argv[0], argv[2])) return 1;
   char scratch[] = "/tmp/unpack-test-XXXXXX";
   if (g_mode == Mode::Test) {
     if (mkdtemp(scratch) == nullptr) {
@@ -156,6 +189,8 @@ int main(int argc, char** argv) {
     }
     g_root = scratch;
   }
+  // The library finds a cabinet also inside a larger file and reads it lazily: a file in which
+  // it found no file record at all holds no cabinet.
   const bool ok = Open(argv[2]) == 1 && Enumerate(Callback) == 1;
   Close();
   if (!g_longTarget.empty()) unlink((g_root + "/" + kLongTemp).c_str());  // stopped mid-file
@@ -163,10 +198,12 @@ int main(int argc, char** argv) {
     unlink((g_root + "/file").c_str());
     rmdir(g_root.c_str());
   }
+  if (!ok && g_seen == 0) {
+    Fail(argv[0], std::string("not a cabinet (or one cut off before its file list): ") + argv[2]);
+    return 1;
+  }
   if (!ok) {
-    std::fputs("failed: ", stderr);
-    std::fputs(argv[2], stderr);
-    std::fputc('\n', stderr);
+    Fail(argv[0], std::string("damaged or incomplete cabinet: ") + argv[2] + " (stopped part-way)");
     return 1;
   }
   if (g_mode != Mode::List) std::printf("%u file(s)\n", g_files);
