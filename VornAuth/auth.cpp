@@ -126,9 +126,11 @@ void OnAccept() {
   }
   SendTemplate(c, HelloFrame(), MakeReqId(0).b);
   c.step = 1;
-  EventWindow->PostDelayedSocket(Cfg.LoginTimeout * 1000, WM_LOGIN_CHECK, s, 0);
   WriteLog("Accept socket=%d", 6, c.addr.c_str(), 0, s);
   EventWindow->AsyncSelect(s, WM_SOCKET_EVENT, plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
+  // Posted once the socket is registered, so that the check is dropped with this connection
+  // and never reaches a later one on the same descriptor.
+  EventWindow->PostDelayedSocket(Cfg.LoginTimeout * 1000, WM_LOGIN_CHECK, s, 0);
 }
 
 void OnRead(plat::Socket s) {
@@ -137,29 +139,34 @@ void OnRead(plat::Socket s) {
     WriteLog("Not find socket", 11, "", 0);
     return;
   }
-  if (c->step != 1) return;
-  int err = 0;
-  switch (RecvPiece(*c, kDumpTitles, err)) {
-    case RecvStatus::BadStart:
-      WriteLog("Bad FLAP", 11, c->addr.c_str(), c->UIN);
-      CloseClient(*c);
-      break;
-    case RecvStatus::ZeroLength:
-      c->in.waitBytes = 0;  // such a frame is never completed; nothing more is read
-      break;
-    case RecvStatus::HeadDone:
-      PostSocketEvent(s, plat::FD_READ);
-      break;
-    case RecvStatus::FrameDone:
-      switch (HandleMd5Frame(*c)) {
-        case Md5Step::NotMine: HandleLoginFrame(*c); break;
-        case Md5Step::Answered: MarkAnswered(*c); break;
-        case Md5Step::Continue: break;
-        case Md5Step::Close: CloseClient(*c); break;
-      }
-      break;
-    default:
-      break;
+  // Every whole frame the read brought is handled in this event, in order, as long as the
+  // connection is still in its reading step.
+  c->onePass = true;
+  c->socketEmpty = false;  // a read event: the socket may hold data again
+  while (c->step == 1) {
+    int err = 0;
+    switch (RecvPiece(*c, kDumpTitles, err)) {
+      case RecvStatus::BadStart:
+        WriteLog("Bad FLAP", 11, c->addr.c_str(), c->UIN);
+        CloseClient(*c);
+        return;
+      case RecvStatus::ZeroLength:
+        c->in.waitBytes = 0;  // such a frame is never completed; nothing more is read
+        return;
+      case RecvStatus::HeadDone:
+        continue;
+      case RecvStatus::FrameDone:
+        switch (HandleMd5Frame(*c)) {
+          case Md5Step::NotMine: HandleLoginFrame(*c); break;
+          case Md5Step::Answered: MarkAnswered(*c); break;
+          case Md5Step::Continue: break;
+          case Md5Step::Close: CloseClient(*c); break;
+        }
+        if (FindClient(s) != c) return;
+        continue;
+      default:
+        return;
+    }
   }
 }
 

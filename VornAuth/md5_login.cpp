@@ -27,7 +27,7 @@ std::string FreshKey() {
 
 void ResumeReading(AuthClient& c) {
   c.in.waitBytes = kFlapHeader;
-  PostSocketEvent(c.ClnSocket, plat::FD_READ);
+  if (!c.onePass) PostSocketEvent(c.ClnSocket, plat::FD_READ);  // a one-pass reader goes on by itself
 }
 
 WireWriter ReplyHeader(const AuthClient& c, uint16_t subtype) {

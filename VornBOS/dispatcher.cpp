@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "VornBOS/command.h"
+#include "VornBOS/directory/handlers.h"
 #include "VornBOS/directory/meta.h"
 #include "VornBOS/login.h"
 #include "VornBOS/presence/offline.h"
@@ -23,6 +24,8 @@ constexpr size_t kSnacHeader = 10;
 const FlapDumpTitles kDumpTitles{"Recive head", "Recive FLAP"};
 
 const uint8_t* RequestId(const ClientInfo& c) { return c.in.data.data() + 6; }
+
+void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype);
 
 void Template(ClientInfo& c, const std::vector<uint8_t>& frame) { SendTemplate(c, frame, RequestId(c)); }
 
@@ -47,19 +50,25 @@ void SendVersions(ClientInfo& c) {
   QueueFrame(c, c.in.channel(), data);
 }
 
-void StoreLocationInfo(ClientInfo& c) {
-  if (c.in.length < 14) return;
-  // Clients that lead with the away text still send their capabilities as TLV 0x0005.
-  if (GetBe16(c.in.data.data() + 10) != 0x0005) {
-    StoreCapabilitiesTlv(c);
+// A service request (0x01/0x04) for a family this server does not offer gets the generic
+// error reply, "service not defined", so the client stops waiting for a redirect. Families it
+// offers are served on this connection; for them the request is only logged.
+void RequestService(ClientInfo& c) {
+  constexpr uint16_t kServiceNotDefined = 0x0006;
+  WireReader r(c.in.data.data(), c.in.length);
+  r.seek(10);
+  uint16_t family = r.be16();
+  const std::vector<uint8_t>& offered = ServiceFamiliesFrame();
+  bool known = false;
+  for (size_t i = 16; r.ok() && i + 1 < offered.size(); i += 2) known |= GetBe16(&offered[i]) == family;
+  if (!r.ok() || known) {
+    LogUnsupported(c, 0x0001, 0x0004);
     return;
   }
-  size_t n = GetBe16(c.in.data.data() + 12);
-  if (n > 112) n = 108;
-  size_t copy = std::min(n, static_cast<size_t>(c.in.length) - 12);
-  std::fill(std::begin(c.clientCaps), std::end(c.clientCaps), 0);
-  std::copy(c.in.data.begin() + 12, c.in.data.begin() + 12 + static_cast<long>(copy), c.clientCaps);
-  PutBe16(c.clientCaps, static_cast<uint16_t>(n));
+  WriteLog("Service 0x%x not offered", 7, c.addr.c_str(), c.UIN, family);
+  WireWriter w(12);
+  w.be16(0x0001).be16(0x0001).be16(0).bytes(RequestId(c), 4).be16(kServiceNotDefined);
+  QueueFrame(c, 2, w.buffer());
 }
 
 void RouteByChannel(ClientInfo& c) {
@@ -85,6 +94,7 @@ using Key = std::pair<uint16_t, uint16_t>;
 const std::map<Key, Handler>& DispatchTable() {
   static const std::map<Key, Handler> table = {
       {{0x01, 0x02}, Ignore},
+      {{0x01, 0x04}, RequestService},
       {{0x01, 0x06}, [](ClientInfo& c) { Template(c, RateInfoFrame()); }},
       {{0x01, 0x08}, Ignore},
       {{0x01, 0x0E}, SendOwnInfo},
@@ -92,17 +102,19 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x01, 0x17}, SendVersions},
       {{0x01, 0x1E}, NotifyStatusChange},
       {{0x02, 0x02}, [](ClientInfo& c) { Template(c, LocationRightsFrame()); }},
-      {{0x02, 0x04}, StoreLocationInfo},
+      {{0x02, 0x04}, [](ClientInfo& c) { StoreCapabilitiesTlv(c); }},
       {{0x03, 0x02}, [](ClientInfo& c) { Template(c, BuddyRightsFrame()); }},
       {{0x03, 0x04}, AddContacts},
-      {{0x04, 0x02}, Ignore},
+      {{0x04, 0x02}, SetIcbmParams},
       {{0x04, 0x04}, [](ClientInfo& c) { Template(c, MessagingParamsFrame()); }},
       {{0x04, 0x06}, RouteByChannel},
       {{0x04, 0x0B}, ForwardAck},
+      {{0x04, 0x10}, RetrieveOfflineMessages},
       {{0x04, 0x14}, RelayTyping},
       {{0x09, 0x02}, [](ClientInfo& c) { Template(c, PrivacyRightsFrame()); }},
       {{0x09, 0x05}, Ignore},
       {{0x09, 0x07}, Ignore},
+      {{0x0A, 0x02}, LookupByEmail},
       {{0x13, 0x02}, SsiRights},
       {{0x13, 0x04}, SsiSendList},
       {{0x13, 0x05}, SsiCheckList},
@@ -190,36 +202,42 @@ bool HandleCommandFrame(ClientInfo& c, bool& bad) {
 
 }  // namespace
 
-bool ReceiveStep(ClientInfo& c) {
-  int err = 0;
-  switch (RecvPiece(c, kDumpTitles, err)) {
-    case RecvStatus::BadSocket:
-      WriteLog("Recv()::ClnSocket == INVALID_SOCKET", 11, c.addr.c_str(), c.UIN);
-      return false;
-    case RecvStatus::BadStart:
-      WriteLog("Bad FLAP (0x%x 0x%x 0x__ 0x__ 0x%x 0x%x)", 9, c.addr.c_str(), c.UIN, c.in.head[0], c.in.head[1],
-               c.in.head[5], c.in.head[4]);
-      return false;
-    case RecvStatus::ZeroLength:
-      if (c.in.channel() == 5) {
-        c.in.waitBytes = kFlapHeader;
-        c.in.isWaitHead = true;
-        PostSocketEvent(c.ClnSocket, plat::FD_READ);
-        return true;
+bool ReceiveStep(ClientInfo& c, void (*handleFrame)(ClientInfo&)) {
+  // Every whole frame the read brought is handled here, in order, before the event ends.
+  c.onePass = true;
+  c.socketEmpty = false;  // a read event: the socket may hold data again
+  plat::Socket s = c.ClnSocket;
+  for (;;) {
+    int err = 0;
+    switch (RecvPiece(c, kDumpTitles, err)) {
+      case RecvStatus::BadSocket:
+        WriteLog("Recv()::ClnSocket == INVALID_SOCKET", 11, c.addr.c_str(), c.UIN);
+        return false;
+      case RecvStatus::BadStart:
+        WriteLog("Bad FLAP (0x%x 0x%x 0x__ 0x__ 0x%x 0x%x)", 9, c.addr.c_str(), c.UIN, c.in.head[0], c.in.head[1],
+                 c.in.head[5], c.in.head[4]);
+        return false;
+      case RecvStatus::ZeroLength:
+        if (c.in.channel() == 5) {
+          c.in.waitBytes = kFlapHeader;
+          c.in.isWaitHead = true;
+          continue;
+        }
+        WriteLog("FLAP size=0 (0x%x 0x%x 0x%x 0x%x 0x00 0x00)", 9, c.addr.c_str(), c.UIN, 0x2A, c.in.head[1],
+                 c.in.head[3], c.in.head[2]);
+        return false;
+      case RecvStatus::HeadDone:
+        continue;
+      case RecvStatus::FrameDone: {
+        bool bad = false;
+        if (!HandleCommandFrame(c, bad)) handleFrame(c);
+        if (FindBySocket(s) != &c) return true;  // the handler ended the session
+        if (bad) return false;
+        continue;
       }
-      WriteLog("FLAP size=0 (0x%x 0x%x 0x%x 0x%x 0x00 0x00)", 9, c.addr.c_str(), c.UIN, 0x2A, c.in.head[1],
-               c.in.head[3], c.in.head[2]);
-      return false;
-    case RecvStatus::HeadDone:
-      PostSocketEvent(c.ClnSocket, plat::FD_READ);
-      return true;
-    case RecvStatus::FrameDone: {
-      bool bad = false;
-      if (!HandleCommandFrame(c, bad)) EventWindow->PostSocket(WM_FLAP_READY, c.ClnSocket, 2);
-      return !bad;
+      default:
+        return true;
     }
-    default:
-      return true;
   }
 }
 
@@ -252,7 +270,6 @@ bool SendStep(ClientInfo& c) {
 
 void ReadFLAP(ClientInfo& c) {
   c.in.waitBytes = kFlapHeader;
-  PostSocketEvent(c.ClnSocket, plat::FD_READ);
   const std::vector<uint8_t>& d = c.in.data;
   if (!c.isLogged) {
     if (c.in.length >= 4 && d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 1)

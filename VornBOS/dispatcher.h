@@ -3,10 +3,11 @@
 
 struct ClientInfo;
 
-// Reads the next piece of the session's current frame. False when the frame is bad and the
-// session must end.
-bool ReceiveStep(ClientInfo& c);
+// Reads what the socket holds and hands every whole frame to handleFrame (ReadFLAP, or a
+// guarded call of it) in order; command frames are handled here. False when a frame is bad and
+// the session must end; true also when a handler ended the session itself.
+bool ReceiveStep(ClientInfo& c, void (*handleFrame)(ClientInfo&));
 // Writes the next piece of the session's queue. False when the connection is gone.
 bool SendStep(ClientInfo& c);
-// Handles one complete frame.
+// Handles one complete frame and resumes reading.
 void ReadFLAP(ClientInfo& c);

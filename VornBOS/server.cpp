@@ -103,13 +103,22 @@ void OnLoginCheck(plat::Socket s) {
   DestroySession(*c);
 }
 
+void DumpAfterFlap(const ClientInfo& c);
+
+// One whole frame, with the failure handling a frame has always had.
+void HandleFrame(ClientInfo& c) {
+  ClientInfo* found = &c;
+  Guarded("Exception in ReadFLAP ", 0, "Uknown error. Socket=%d", c.ClnSocket, &found, DumpAfterFlap,
+          [&] { ReadFLAP(c); });
+}
+
 void OnRead(plat::Socket s, ClientInfo** found) {
   *found = FindBySocket(s);
   if (!*found) {
     WriteLog("Not find socket=%d (read)", 9, "", 0, s);
     return;
   }
-  if (!ReceiveStep(**found)) {
+  if (!ReceiveStep(**found, HandleFrame)) {
     WriteLog("Socket %d - bad FLAP (read)", 11, (*found)->addr.c_str(), (*found)->UIN, s);
     DestroySession(**found);
     *found = nullptr;
@@ -141,8 +150,8 @@ void OnClose(plat::Socket s, ClientInfo** found) {
   }
   // Replies queued for the peer's last frames still go out, as far as the socket takes them
   // without waiting: a client that only shut its sending side reads them before it closes.
-  // Answers waiting for the round's flush of the offline stores are made ready first.
-  if (OfflineAnswersWaiting(**found)) CommitOfflineStores();
+  // Answers waiting for the flush of the offline stores go first: the close comes back then.
+  if (DeferCloseForOfflineAnswers(**found)) return;
   if (!(*found)->sendQueue.empty()) SendStep(**found);
   WriteLog("User close socket=%d", 9, (*found)->addr.c_str(), (*found)->UIN, s);
   DestroySession(**found);
@@ -277,6 +286,8 @@ void HandleWindowMessage(const plat::Message& m) {
     Guarded("Exception in login check", 0, "Uknown error. Socket=%d", s, &found, nullptr, [&] { OnLoginCheck(s); });
   } else if (m.msg == WM_SERVICE_CONTROL) {
     HandleControl(static_cast<int>(m.wParam));
+  } else if (m.msg == WM_OLM_FLUSHED) {
+    OnOfflineStoresFlushed(m.wParam);
   } else if (m.msg == WM_SSI_WRITTEN) {
     SsiWriteDone(static_cast<uint32_t>(m.wParam), m.lParam != 0);
   }
@@ -303,7 +314,7 @@ void ServerThread() {
   static const ListenerTexts texts{"CreateWindow() failed with error=%d", "socket() failed with error=%d",
                                    "bind() failed with error=%d", "listen() failed with error=%d",
                                    "GetMessage() failed with error=%d", "VornBOS"};
-  static const bool hooked = (AddRoundEndHook(CommitOfflineStores), true);
+  static const bool hooked = (AddRoundEndHook(CommitOfflineStoresAtRoundEnd), true);
   (void)hooked;
   bool ran = RunSocketServer(static_cast<uint16_t>(Cfg.BOS_Port), texts, HandleWindowMessage, listenSocket,
                              LogDroppedMessage);

@@ -63,6 +63,12 @@ void DestroySession(ClientInfo& c) {
   sessions.erase(c.self);
 }
 
+void QueueSessionFrame(ClientInfo& c, std::vector<uint8_t>&& frame) {
+  if (frame.size() < kFlapHeader) return;
+  PutBe16(&frame[2], NextSeq(c));
+  QueueRawFrame(c, std::move(frame));
+}
+
 ClientInfo* FindBySocket(plat::Socket s) {
   auto it = bySocket.find(s);
   return it == bySocket.end() ? nullptr : it->second;

@@ -10,6 +10,7 @@
 #include "server-core/flap.h"
 
 constexpr size_t kClientCapsSize = 114;  // 112 bytes of capabilities, two spare zero bytes
+constexpr size_t kExtStatusMax = 1024;   // longest extended status data (TLV 0x001D) kept
 
 struct ClientInfo : FlapConn {
   std::vector<uint32_t> contacts;  // the uploaded contact list, in upload order
@@ -26,7 +27,13 @@ struct ClientInfo : FlapConn {
   bool isLogged = false;
   bool ssiActive = false;  // the stored list was activated (13/07): its buddies are watched
   uint8_t Status[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  uint32_t connectTime = 0;
+  uint32_t connectTime = 0;  // seconds since 1970 when the connection was accepted: the sign-on time
+  // Message channels (bit n for channel n) on which the client asked for typing events in its
+  // ICBM parameters; the messages it sends there tell their recipients so.
+  uint8_t typingChannels = 0;
+  // The extended status data of the last status change that carried it (TLV 0x001D value:
+  // whole items only, at most kExtStatusMax bytes), passed to watchers as it came.
+  std::string extStatus;
   uint64_t created = 0;  // creation order, newest largest
   std::list<ClientInfo>::iterator self;
 };
@@ -35,6 +42,11 @@ struct ClientInfo : FlapConn {
 ClientInfo& CreateSession(plat::Socket s);
 // Sends the departure notice, closes the socket, drops the queued frames and frees the record.
 void DestroySession(ClientInfo& c);
+
+// Queues a whole frame built for the session (another client's message, a relayed notice or a
+// reply), stamped with the session's own next sequence number: the numbers a connection
+// receives count up by one whoever caused the frame.
+void QueueSessionFrame(ClientInfo& c, std::vector<uint8_t>&& frame);
 
 ClientInfo* FindBySocket(plat::Socket s);
 // The newest logged-in session of the UIN. Connections that only carry the number (a

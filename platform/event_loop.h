@@ -1,7 +1,9 @@
 // The server's scheduler: a FIFO of posted messages interleaved with socket readiness,
 // handled one message at a time on the thread that runs the loop. Socket events follow
 // the asynchronous-select rules the protocol code was written for:
-//  - FD_READ comes when data arrives and again after each successful receive call;
+//  - FD_READ comes when data arrives and again after each receive call that filled the
+//    buffer it was given (a receive that returned less emptied the socket: the next FD_READ
+//    comes with new data);
 //  - FD_WRITE comes once after accept and again only after a send would have blocked;
 //  - FD_ACCEPT comes when a connection waits and again after each successful accept;
 //  - FD_CLOSE comes once when the peer has closed (error 0) or the connection failed
@@ -10,6 +12,17 @@
 //    reading the last bytes (a frame completed by them is handled before the close). A
 //    reset that merely answers a write after the peer's clean close is reported as that
 //    clean close.
+//
+// Rounds. The loop works in rounds: it handles the messages waiting (socket events, posted and
+// due messages, at most a fixed budget), then ends the round in this order:
+//   1. the hook set with SetBeforePoll runs (after every handler of the round);
+//   2. the events asked for with PostSelectAtRoundEnd are handled (typically FD_WRITE: the
+//      frames queued during the round, including any the hook queued, leave with one write per
+//      socket);
+//   3. the hook set with SetAfterRound runs (the log is flushed here);
+//   4. the loop looks at the sockets, waiting only when nothing is left to do.
+// Messages the loop thread posts for itself never wake it through the wake-up descriptor; posts
+// from other threads (Post is thread-safe) do.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +31,9 @@
 #include <mutex>
 #include <queue>
 #include <vector>
+#ifndef _WIN32
+#include <thread>
+#endif
 
 namespace plat {
 
@@ -101,8 +117,12 @@ class EventLoop {
   // The peer's IPv4 address in network order.
   bool PeerAddress(Socket s, uint8_t addr[4]);
 
-  // Called on the loop thread before each look at the sockets, waiting or not.
+  // Called on the loop thread at the end of each round that handled anything: after the round's
+  // handlers and before the round's queued frames are written (step 1 above), so frames the
+  // hook queues leave in the same round.
   void SetBeforePoll(std::function<void()> hook) { beforePoll_ = std::move(hook); }
+  // Called on the loop thread after the round's writes, before each look at the sockets.
+  void SetAfterRound(std::function<void()> hook) { afterRound_ = std::move(hook); }
   // Receives the socket messages that are dropped because their socket was closed (or its
   // descriptor reused) after they were posted.
   void OnDropped(const Handler& dropped) { dropped_ = dropped; }
@@ -136,8 +156,9 @@ class EventLoop {
   void PostMessage(const Message& m);
   bool IsStale(const Message& m) const;
   void ScheduleCloseCheck(Socket s, const SockState& st);
-  // Moves the events waiting for the end of the round into the queue; true when there were any.
-  bool EndRound();
+  // Handles the events waiting for the end of the round; true when there were any.
+  bool EndRound(const Handler& handler);
+  bool QueueEmpty();
   void CheckClose(Socket s, SockState& st);
   void PostDeferredCloses();
 
@@ -154,7 +175,19 @@ class EventLoop {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint32_t nextGeneration_ = 1;
   std::function<void()> beforePoll_;
+  std::function<void()> afterRound_;
   std::vector<Message> roundEnd_;
+  std::vector<Message> roundDue_;
+#ifndef _WIN32
+  std::thread::id loopThread_;
+#endif
+  // What accept4 told about an accepted socket: its peer, and that it is non-blocking.
+  struct Accepted {
+    bool known = false;
+    bool inet = false;
+    uint8_t addr[4] = {0, 0, 0, 0};
+  };
+  std::vector<Accepted> accepted_;
   // Closes found while a handler reads, posted once that handler returns.
   std::vector<std::pair<Socket, uint32_t>> deferredCloses_;
   Handler dropped_;

@@ -66,18 +66,43 @@ class AppendBatch {
   AppendResult Append(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err);
   struct Outcome {
     std::string path;
-    int err = 0;  // 0: every record the batch appended to the file is durable
+    int err = 0;             // 0: every record the batch appended to the file is durable
+    uint64_t keptSize = 0;   // after a failure: the length the file was cut back to
   };
-  std::vector<Outcome> Commit();
-  bool empty() const { return files_.empty(); }
-  bool Holds(const std::string& path) const;
-
- private:
   struct Open {
     std::string path;
     intptr_t fd = -1;
     uint64_t startSize = 0;
+    int err = 0;  // set by Poison: the file's records are lost whatever the flush says
   };
+  // The flush of the files a batch wrote, taken out of it so that it can run on another
+  // thread: Run (any thread) makes the fdatasync calls and flushes the folders of new files;
+  // Finish (the appending thread, after Run) cuts failed files back, closes them and reports.
+  class Flush {
+   public:
+    Flush() = default;
+    explicit Flush(std::vector<Open> files) : files_(std::move(files)) {}
+    Flush(Flush&&) = default;
+    Flush& operator=(Flush&&) = default;
+    ~Flush();
+    void Run();
+    std::vector<Outcome> Finish();
+    bool empty() const { return files_.empty(); }
+
+   private:
+    std::vector<Open> files_;
+  };
+  // Takes the files written so far out of the batch; the batch starts afresh.
+  Flush Detach();
+  // Detach, Run and Finish on this thread.
+  std::vector<Outcome> Commit();
+  // A flush of the file failed elsewhere and cut it back to keptSize: this batch's records in
+  // it are gone too, and are reported lost.
+  void Poison(const std::string& path, uint64_t keptSize, int err);
+  bool empty() const { return files_.empty(); }
+  bool Holds(const std::string& path) const;
+
+ private:
   std::vector<Open> files_;
   unsigned mode_;
 };

@@ -34,20 +34,24 @@ long TakeBytes(FlapConn& c, uint8_t* dst, size_t want, int& err) {
       c.readAheadPos = 0;
     }
     if (taken == want) {
-      // Like a receive call that leaves data waiting: reading is announced again.
-      if (!c.readAhead.empty()) PostSocketEvent(c.ClnSocket, plat::FD_READ);
+      // Like a receive call that leaves data waiting: reading is announced again, unless the
+      // owner goes on reading in the same pass.
+      if (!c.readAhead.empty() && !c.onePass) PostSocketEvent(c.ClnSocket, plat::FD_READ);
       return static_cast<long>(taken);
     }
   }
   // The socket is read also when the part is still short, so that data that came in the
   // meantime is not left without a read event.
   size_t rest = want - taken;
+  if (c.onePass && c.socketEmpty) return static_cast<long>(taken);  // 0: nothing now
   long n;
   if (rest >= kReadAhead) {
     n = EventWindow->Recv(c.ClnSocket, dst + taken, rest, err);
+    if (c.onePass && n >= 0 && static_cast<size_t>(n) < rest) c.socketEmpty = true;
   } else {
     static thread_local uint8_t scratch[kReadAhead];
     n = EventWindow->Recv(c.ClnSocket, scratch, sizeof scratch, err);
+    if (c.onePass && n >= 0 && static_cast<size_t>(n) < sizeof scratch) c.socketEmpty = true;
     if (n > 0) {
       size_t use = std::min(rest, static_cast<size_t>(n));
       std::copy_n(scratch, use, dst + taken);
@@ -173,21 +177,86 @@ bool Admit(FlapConn& c, size_t len) {
   return false;
 }
 
-FlapFrame& NewSendFrame(FlapConn& c, uint8_t channel, size_t dataLen) {
+FlapFrame& NewFrame(FlapConn& c, uint8_t channel, size_t dataLen, uint16_t seq) {
   c.sendQueue.emplace_back();
   FlapFrame& f = c.sendQueue.back();
   f.length = static_cast<uint16_t>(dataLen + kFlapHeader);
+  f.data = TakeFrameBuffer(dataLen + kFlapHeader);
   f.data.resize(f.length);
   f.data[0] = kFlapStart;
   f.data[1] = channel;
-  PutBe16(&f.data[2], static_cast<uint16_t>(c.Seq));
-  c.Seq += 1;
+  PutBe16(&f.data[2], seq);
   PutBe16(&f.data[4], static_cast<uint16_t>(dataLen));
   f.waitBytes = f.length;
   return f;
 }
 
+FlapFrame& NewSendFrame(FlapConn& c, uint8_t channel, size_t dataLen) {
+  return NewFrame(c, channel, dataLen, NextSeq(c));
+}
+
+// Bounds of the per-thread storage kept for reuse.
+constexpr size_t kPoolBytes = 4 << 20;
+constexpr size_t kPoolBufferMin = 256;
+constexpr size_t kPoolBufferMax = 4096;
+constexpr size_t kPoolQueues = 1024;
+constexpr size_t kPoolQueueMax = 64;
+
+struct Pools {
+  std::vector<std::vector<uint8_t>> buffers;
+  size_t bufferBytes = 0;
+  std::vector<std::vector<FlapFrame>> queues;
+};
+
+Pools& ThreadPools() {
+  static thread_local Pools p;
+  return p;
+}
+
 }  // namespace
+
+std::vector<uint8_t> TakeFrameBuffer(size_t need) {
+  Pools& p = ThreadPools();
+  std::vector<uint8_t> v;
+  if (!p.buffers.empty()) {
+    v = std::move(p.buffers.back());
+    p.buffers.pop_back();
+    p.bufferBytes -= v.capacity();
+  }
+  // New storage is made big enough for the common frames, so that it serves any of them later.
+  if (v.capacity() < need) v.reserve(std::max(need, kPoolBufferMin));
+  return v;
+}
+
+void RecycleFrameBuffer(std::vector<uint8_t>&& v) {
+  Pools& p = ThreadPools();
+  if (v.capacity() == 0 || v.capacity() > kPoolBufferMax || p.bufferBytes + v.capacity() > kPoolBytes) {
+    std::vector<uint8_t>().swap(v);
+    return;
+  }
+  v.clear();
+  p.bufferBytes += v.capacity();
+  p.buffers.push_back(std::move(v));
+}
+
+std::vector<FlapFrame> TakeQueueStorage() {
+  auto& q = ThreadPools().queues;
+  if (q.empty()) return {};
+  std::vector<FlapFrame> v = std::move(q.back());
+  q.pop_back();
+  return v;
+}
+
+void RecycleQueueStorage(std::vector<FlapFrame>&& v) {
+  auto& q = ThreadPools().queues;
+  if (v.capacity() == 0 || v.capacity() > kPoolQueueMax || q.size() >= kPoolQueues) {
+    std::vector<FlapFrame>().swap(v);
+    return;
+  }
+  v.clear();
+  q.push_back(std::move(v));
+}
+
 
 void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
   // A frame's length field is 16 bits: the data part is clipped to what it can announce.
@@ -196,6 +265,14 @@ void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
   FlapFrame& f = NewSendFrame(c, channel, len);
   if (len) std::copy(data, data + len, f.data.begin() + kFlapHeader);
   PostWriteAtRoundEnd(c.ClnSocket);
+}
+
+uint8_t* QueueFrameInPlace(FlapConn& c, uint8_t channel, size_t dataLen, uint16_t seq) {
+  if (dataLen > 0xFFFF - kFlapHeader) return nullptr;
+  if (!Admit(c, dataLen + kFlapHeader)) return nullptr;
+  FlapFrame& f = NewFrame(c, channel, dataLen, seq);
+  PostWriteAtRoundEnd(c.ClnSocket);
+  return f.data.data() + kFlapHeader;
 }
 
 void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {

@@ -36,6 +36,13 @@ struct FlapFrame {
   uint16_t sequence() const { return GetBe16(head + 2); }
 };
 
+// Storage of sent frames and emptied queues, kept per thread for the next frames (bounded), so
+// that queueing a frame on a busy server allocates nothing while idle connections hold nothing.
+std::vector<uint8_t> TakeFrameBuffer(size_t need);
+void RecycleFrameBuffer(std::vector<uint8_t>&& b);
+std::vector<FlapFrame> TakeQueueStorage();
+void RecycleQueueStorage(std::vector<FlapFrame>&& v);
+
 // A first-in first-out queue of frames that holds storage only while frames wait, so an idle
 // connection costs only the empty record.
 class FrameQueue {
@@ -52,6 +59,7 @@ class FrameQueue {
   std::vector<FlapFrame>::const_iterator begin() const { return frames_.begin() + static_cast<long>(head_); }
   std::vector<FlapFrame>::const_iterator end() const { return frames_.end(); }
   FlapFrame& emplace_back() {
+    if (frames_.capacity() == 0) frames_ = TakeQueueStorage();
     // The slots of frames already sent are reused before the storage grows.
     if (head_ > 0 && frames_.size() == frames_.capacity()) {
       frames_.erase(frames_.begin(), frames_.begin() + static_cast<long>(head_));
@@ -60,19 +68,19 @@ class FrameQueue {
     return frames_.emplace_back();
   }
   void pop_front() {
+    RecycleFrameBuffer(std::move(frames_[head_].data));
     frames_[head_] = FlapFrame();
     if (++head_ == frames_.size()) clear();
   }
   void clear() {
     head_ = 0;
-    if (frames_.capacity() > kKeep)
-      std::vector<FlapFrame>().swap(frames_);
-    else
-      frames_.clear();
+    for (FlapFrame& f : frames_) RecycleFrameBuffer(std::move(f.data));
+    frames_.clear();
+    RecycleQueueStorage(std::move(frames_));
+    frames_ = std::vector<FlapFrame>();
   }
 
  private:
-  static constexpr size_t kKeep = 0;
   std::vector<FlapFrame> frames_;
   size_t head_ = 0;
 };
@@ -100,6 +108,12 @@ struct FlapConn {
     bool operator==(const ReadMark&) const = default;
   };
   std::optional<ReadMark> closeWaitMark;
+  // The owner reads every whole frame of a read in one pass (looping over RecvPiece), so bytes
+  // left read ahead need no further FD_READ. In such a pass the socket is read again only
+  // while its reads fill the buffer: a shorter read emptied it (socketEmpty), and the next data
+  // comes with the next read event, where the owner clears the mark.
+  bool onePass = false;
+  bool socketEmpty = false;
 
   FlapConn() { in.waitBytes = kFlapHeader; }
 };
@@ -163,6 +177,9 @@ inline void QueueFrame(FlapConn& c, uint8_t channel, const std::vector<uint8_t>&
 // Queues a complete frame as it is (its sequence number already set); only the start byte
 // and the data length are filled in.
 void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame);
+// Queues a frame of dataLen data bytes on the given channel with the given sequence number and
+// returns its data part for the caller to fill in place; null when the queue refused it.
+uint8_t* QueueFrameInPlace(FlapConn& c, uint8_t channel, size_t dataLen, uint16_t seq);
 // A new connection's first sequence number: one draw in 0..32767.
 uint32_t FirstSequence();
 // Takes the connection's next sequence number: the current value, then advances the counter.

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -29,7 +30,25 @@ struct LogState {
   std::tm stampTm{};
   char stamp[32] = {};
   size_t stampLen = 0;
+  // Lines formatted straight into this buffer, handed to the file in one piece when it fills,
+  // at a flush, or at once for a thread that does not defer its flushes.
+  char pending[kFileBuffer];
+  size_t pendingLen = 0;
+  // The head of the last line (stamp, name and number columns): lines about the same
+  // connection in the same second share it.
+  char headName[48] = {};
+  size_t headNameLen = SIZE_MAX;
+  uint32_t headNumber = 0;
+  std::time_t headSecond = -1;
+  char head[96] = {};
+  size_t headLen = 0;
 };
+
+// Hands the formatted lines to the file.
+void Drain(LogState& st) {
+  if (st.pendingLen && st.file) std::fwrite(st.pending, 1, st.pendingLen, st.file);
+  st.pendingLen = 0;
+}
 
 thread_local bool deferFlush = false;
 
@@ -48,6 +67,7 @@ std::string LogName(const LogState& st, const std::tm& now) {
 // Opens today's file when none is open or the day of the month has changed.
 bool EnsureFile(LogState& st, const std::tm& now) {
   if (st.file && st.day == now.tm_mday) return true;
+  Drain(st);
   st.day = now.tm_mday;
   if (st.file) std::fclose(st.file);
   st.file = std::fopen(LogName(st, now).c_str(), "a+");
@@ -55,15 +75,231 @@ bool EnsureFile(LogState& st, const std::tm& now) {
   return st.file != nullptr;
 }
 
+// A bounded output that counts what did not fit, like the printf family.
+struct Out {
+  char* buf;
+  size_t size;
+  size_t len = 0;
+  void put(char c) {
+    if (len < size) buf[len] = c;
+    ++len;
+  }
+  void put(const char* s, size_t n) {
+    if (n <= 16 && size - std::min(len, size) >= n) {
+      for (size_t i = 0; i < n; ++i) buf[len + i] = s[i];  // short pieces: no call
+    } else if (len < size) {
+      std::memcpy(buf + len, s, std::min(n, size - len));
+    }
+    len += n;
+  }
+  void pad(char c, size_t n) {
+    if (len < size) std::memset(buf + len, c, std::min(n, size - len));
+    len += n;
+  }
+};
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the decimal digits of v so that they end at end; returns where they start.
+char* DecimalDigits(char* end, unsigned long long v) {
+  char* p = end;
+  while (v >= 100) {
+    const char* d = kDigitPairs + 2 * (v % 100);
+    v /= 100;
+    *--p = d[1];
+    *--p = d[0];
+  }
+  if (v >= 10) {
+    *--p = kDigitPairs[2 * v + 1];
+    *--p = kDigitPairs[2 * v];
+  } else {
+    *--p = static_cast<char>('0' + v);
+  }
+  return p;
+}
+
+// A plain %d or %u (no flags, width or precision), written in place when there is room.
+void PutDecimal(Out& o, bool negative, unsigned long long v) {
+  if (o.len >= o.size || o.size - o.len < 21) {
+    char digits[24];
+    char* p = DecimalDigits(digits + sizeof digits, v);
+    if (negative) o.put('-');
+    o.put(p, static_cast<size_t>(digits + sizeof digits - p));
+    return;
+  }
+  size_t n = 1;
+  for (unsigned long long t = 10; n < 20 && v >= t; t *= 10) ++n;
+  char* dst = o.buf + o.len;
+  if (negative) *dst++ = '-';
+  DecimalDigits(dst + n, v);
+  o.len += n + (negative ? 1 : 0);
+}
+
+// One integer conversion with the printf rules for the flags '-' and '0', a width and a
+// precision.
+void PutInteger(Out& o, bool negative, unsigned long long v, unsigned base, bool upper, int width, int prec,
+                bool left, bool zero) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  if (!(v == 0 && prec == 0)) {
+    if (base == 10) {
+      p = DecimalDigits(end, v);
+    } else {
+      const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+      do {
+        *--p = set[v & 15];
+        v >>= 4;
+      } while (v != 0);
+    }
+  }
+  size_t n = static_cast<size_t>(end - p);
+  size_t precZeros = prec > 0 && static_cast<size_t>(prec) > n ? static_cast<size_t>(prec) - n : 0;
+  size_t body = (negative ? 1 : 0) + precZeros + n;
+  size_t fill = width > 0 && static_cast<size_t>(width) > body ? static_cast<size_t>(width) - body : 0;
+  if (fill && !left && !(zero && prec < 0)) o.pad(' ', fill);
+  if (negative) o.put('-');
+  if (fill && !left && zero && prec < 0) o.pad('0', fill);
+  if (precZeros) o.pad('0', precZeros);
+  o.put(p, n);
+  if (fill && left) o.pad(' ', fill);
+}
+
+// Formats the conversions the log lines use (%d %i %u %x %X %s %c %%, the flags '-' and '0',
+// width, precision, the l and ll sizes) as snprintf does, without its general machinery.
+// False for anything else: the caller then formats with vsnprintf.
+bool FormatByHand(Out& o, const char* f, va_list ap) {
+  for (; *f; ++f) {
+    if (*f != '%') {
+      const char* pct = std::strchr(f, '%');
+      size_t run = pct ? static_cast<size_t>(pct - f) : std::strlen(f);
+      o.put(f, run);
+      f += run;
+      if (!*f) break;
+    }
+    ++f;
+    bool left = false, zero = false;
+    for (;; ++f) {
+      if (*f == '-') left = true;
+      else if (*f == '0') zero = true;
+      else break;
+    }
+    int width = 0, prec = -1, size = 0;
+    while (*f >= '0' && *f <= '9') width = width * 10 + (*f++ - '0');
+    if (*f == '.') {
+      prec = 0;
+      ++f;
+      while (*f >= '0' && *f <= '9') prec = prec * 10 + (*f++ - '0');
+    }
+    if (*f == 'l') {
+      ++f;
+      size = 1;
+      if (*f == 'l') {
+        ++f;
+        size = 2;
+      }
+    }
+    switch (*f) {
+      case 'd':
+      case 'i': {
+        long long v = size == 2 ? va_arg(ap, long long) : size == 1 ? va_arg(ap, long) : va_arg(ap, int);
+        unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        if (width == 0 && prec < 0)
+          PutDecimal(o, v < 0, mag);
+        else
+          PutInteger(o, v < 0, mag, 10, false, width, prec, left, zero);
+        break;
+      }
+      case 'u':
+      case 'x':
+      case 'X': {
+        unsigned long long v = size == 2   ? va_arg(ap, unsigned long long)
+                               : size == 1 ? va_arg(ap, unsigned long)
+                                           : va_arg(ap, unsigned int);
+        if (*f == 'u' && width == 0 && prec < 0)
+          PutDecimal(o, false, v);
+        else
+          PutInteger(o, false, v, *f == 'u' ? 10 : 16, *f == 'X', width, prec, left, zero);
+        break;
+      }
+      case 's': {
+        if (size) return false;
+        const char* text = va_arg(ap, const char*);
+        if (!text) return false;
+        size_t n = prec >= 0 ? strnlen(text, static_cast<size_t>(prec)) : std::strlen(text);
+        size_t fill = width > 0 && static_cast<size_t>(width) > n ? static_cast<size_t>(width) - n : 0;
+        if (!left) o.pad(' ', fill);
+        o.put(text, n);
+        if (left) o.pad(' ', fill);
+        break;
+      }
+      case 'c': {
+        if (size || prec >= 0) return false;
+        char c = static_cast<char>(va_arg(ap, int));
+        size_t fill = width > 1 ? static_cast<size_t>(width) - 1 : 0;
+        if (!left) o.pad(' ', fill);
+        o.put(c);
+        if (left) o.pad(' ', fill);
+        break;
+      }
+      case '%':
+        if (size || width || prec >= 0 || left || zero) return false;
+        o.put('%');
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+// The line head: time stamp, the name right-aligned in 14 columns, the number (signed) in 8
+// columns and blank for 0, then " - ".
+void PutHead(Out& o, const char* stamp, size_t stampLen, const char* name, uint32_t number) {
+  o.put(stamp, stampLen);
+  size_t n = name ? std::strlen(name) : 0;
+  if (n < 14) o.pad(' ', 14 - n);
+  if (n) o.put(name, n);
+  o.put(' ');
+  int32_t v = static_cast<int32_t>(number);
+  unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(static_cast<long long>(v)) : static_cast<unsigned long long>(v);
+  PutInteger(o, v < 0, mag, 10, false, 8, 0, false, false);
+  o.put(" - ", 3);
+}
+
 // Time stamp, name and number columns and the text into buf; returns the length of the whole
 // line (without a terminator), which may exceed what fitted.
-size_t FormatLine(char* buf, size_t size, const char* stamp, const char* name, uint32_t number,
-                  const char* format, va_list ap) {
-  int head = std::snprintf(buf, size, "%s%14s %8.0d - ", stamp, name ? name : "", static_cast<int32_t>(number));
-  if (head < 0) return 0;
-  size_t used = std::min(static_cast<size_t>(head), size);
+size_t FormatLine(char* buf, size_t size, LogState& st, const char* name, uint32_t number, const char* format,
+                  va_list ap) {
+  Out o{buf, size};
+  if (!name) name = "";
+  size_t nameLen = std::strlen(name);
+  if (nameLen == st.headNameLen && number == st.headNumber && st.headSecond == st.stampSecond &&
+      std::memcmp(name, st.headName, nameLen) == 0) {
+    o.put(st.head, st.headLen);
+  } else {
+    PutHead(o, st.stamp, st.stampLen, name, number);
+    if (nameLen < sizeof st.headName && o.len <= sizeof st.head && o.len <= size) {
+      std::memcpy(st.head, buf, o.len);
+      st.headLen = o.len;
+      std::memcpy(st.headName, name, nameLen);
+      st.headNameLen = nameLen;
+      st.headNumber = number;
+      st.headSecond = st.stampSecond;
+    }
+  }
+  size_t head = o.len;
+  va_list copy;
+  va_copy(copy, ap);
+  bool done = FormatByHand(o, format, copy);
+  va_end(copy);
+  if (done) return o.len;
+  size_t used = std::min(head, size);
   int text = std::vsnprintf(buf + used, size - used, format, ap);
-  return static_cast<size_t>(head) + (text < 0 ? 0 : static_cast<size_t>(text));
+  return head + (text < 0 ? 0 : static_cast<size_t>(text));
 }
 
 char TextChar(uint8_t b) { return (b >= 0x20 && b < 0x7F) || b > 0x70 ? static_cast<char>(b) : '.'; }
@@ -80,6 +316,7 @@ void SetLogFile(const std::string& program, const std::string& dataPath) {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
   if (st.file && (st.program != program || st.dataPath != dataPath)) {
+    Drain(st);
     std::fclose(st.file);
     st.file = nullptr;
   }
@@ -99,23 +336,29 @@ void WriteLog(const char* format, int16_t level, const char* name, uint32_t numb
   }
   if (!EnsureFile(st, st.stampTm)) return;
   // The whole line is formatted first and goes to the file in one piece.
-  char line[kLineBuffer];
+  if (sizeof st.pending - st.pendingLen < kLineBuffer) Drain(st);
+  char* line = st.pending + st.pendingLen;
+  size_t room = sizeof st.pending - st.pendingLen;
   va_list ap, again;
   va_start(ap, number);
   va_copy(again, ap);
-  size_t len = FormatLine(line, sizeof line, st.stamp, name, number, format, ap);
+  size_t len = FormatLine(line, room, st, name, number, format, ap);
   va_end(ap);
-  if (len + 1 < sizeof line) {
+  if (len + 1 < room) {
     line[len] = '\n';
-    std::fwrite(line, 1, len + 1, st.file);
+    st.pendingLen += len + 1;
   } else {
+    Drain(st);
     std::string big(len + 1, '\0');
-    FormatLine(big.data(), big.size(), st.stamp, name, number, format, again);
+    FormatLine(big.data(), big.size(), st, name, number, format, again);
     big[len] = '\n';
     std::fwrite(big.data(), 1, big.size(), st.file);
   }
   va_end(again);
-  if (!deferFlush) std::fflush(st.file);
+  if (!deferFlush) {
+    Drain(st);
+    std::fflush(st.file);
+  }
 }
 
 std::string FormatHexDump(const uint8_t* data, size_t len) {
@@ -159,6 +402,7 @@ void HexDump(const void* data, size_t len, const char* title) {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
   if (!st.file) return;
+  Drain(st);
   if (title && *title) std::fputs(title, st.file);
   std::fputs(text.c_str(), st.file);
   std::fputc('\n', st.file);
@@ -170,6 +414,7 @@ void DeferLogFlush(bool on) { deferFlush = on; }
 void CloseLog() {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
+  Drain(st);
   if (st.file) std::fclose(st.file);
   st.file = nullptr;
 }
@@ -177,5 +422,6 @@ void CloseLog() {
 void FlushLog() {
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
+  Drain(st);
   if (st.file) std::fflush(st.file);
 }

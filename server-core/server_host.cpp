@@ -66,12 +66,15 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
   }
   EventWindow = loop.get();
   OpenGate(loop.get());
-  // Log lines of one event round reach the file together, before the loop looks for more work.
+  // Log lines of one event round reach the file together, once the round's frames are written
+  // and before the loop looks for more work.
   DeferLogFlush(true);
+  // The end-of-round hooks run after the round's handlers and before its frames are written,
+  // so what they queue (acknowledgements of a group commit) leaves in the same round.
   loop->SetBeforePoll([] {
     for (const auto& hook : RoundEndHooks()) hook();
-    FlushLog();
   });
+  loop->SetAfterRound([] { FlushLog(); });
   int err = 0;
   bool ok = false;
   listenSocket = loop->CreateTcpSocket(err);
@@ -96,6 +99,12 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
 }
 
 void AddRoundEndHook(std::function<void()> hook) { RoundEndHooks().push_back(std::move(hook)); }
+
+void PostToServerLoop(uint32_t msg, uintptr_t wParam) {
+  ControlGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (g.loop) g.loop->Post(msg, wParam, 0);
+}
 
 void PostServiceControl(int control) {
   ControlGate& g = Gate();

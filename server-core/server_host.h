@@ -25,12 +25,15 @@ struct ListenerTexts {
 bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::EventLoop::Handler& handler,
                      plat::Socket& listenSocket, const plat::EventLoop::Handler& dropped = {});
 
+// Posts a message to the running loop from any thread; dropped when no loop runs.
+void PostToServerLoop(uint32_t msg, uintptr_t wParam);
+
 // Called on the main thread: hands the control to the server thread. A control that comes
 // before the loop runs is kept and handed over as soon as it does.
 void PostServiceControl(int control);
 
 // Work for the end of each event round, after the handlers of the round and before the loop
 // waits for more: the offline store's group commit runs here, so that the acknowledgements
-// it queues go out in the same round. Hooks run in the order they were added, then the log
-// lines of the round are written.
+// it queues go out in the same round. Hooks run in the order they were added, then the round's
+// frames are written, then its log lines.
 void AddRoundEndHook(std::function<void()> hook);

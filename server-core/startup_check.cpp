@@ -36,7 +36,7 @@ bool CheckDataFolders(const char* program) {
 }
 
 void RemoveStaleTemporaries() {
-  for (const std::string* dir : {&Cfg.DataPath, &Cfg.userDir, &Cfg.cookieDir})
+  for (const std::string* dir : {&Cfg.DataPath, &Cfg.userDir, &Cfg.cookieDir, &Cfg.olmDir})
     for (const std::string& name : plat::RemoveStaleTempFiles(*dir, 60))
       WriteLog("Removed stale temporary file %s%s", 11, "", 0, dir->c_str(), name.c_str());
 }

@@ -18,3 +18,6 @@ void SearchByUin(const MetaRequest& req);    // 0x0573 with TLV 0x0136, and 0x05
 void SearchByEmail(const MetaRequest& req);  // 0x0573 with TLV 0x015E
 
 void SendSms(const MetaRequest& req);  // 0x1482
+
+// User lookup by e-mail address (SNAC 0x000A/0x0002), answered with 0x000A/0x0003 or 0x000A/0x0001.
+void LookupByEmail(ClientInfo& c);

@@ -91,7 +91,6 @@ void FinishMetaReply(const MetaRequest& req, std::vector<uint8_t> frame) {
   }
   uint16_t len = static_cast<uint16_t>(frame.size());
   frame[1] = 2;
-  PutBe16(&frame[2], NextSeq(c));
   PutBe16(&frame[6], 0x0015);
   PutBe16(&frame[8], 0x0003);
   PutBe16(&frame[10], 0);
@@ -103,7 +102,7 @@ void FinishMetaReply(const MetaRequest& req, std::vector<uint8_t> frame) {
   for (int i = 0; i < 4; ++i) frame[22 + i] = static_cast<uint8_t>(c.UIN >> (8 * i));
   frame[28] = static_cast<uint8_t>(req.sequence);
   frame[29] = static_cast<uint8_t>(req.sequence >> 8);
-  QueueRawFrame(c, std::move(frame));
+  QueueSessionFrame(c, std::move(frame));
 }
 
 void MarkMoreRepliesFollow(ClientInfo& c, size_t first) {

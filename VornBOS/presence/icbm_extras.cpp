@@ -1,5 +1,6 @@
-// Messaging extras that clients rely on: typing notifications, the server acknowledgement of
-// channel-1 messages that ask for one, and capabilities sent after other location TLVs.
+// Messaging extras that clients rely on: typing notifications and the ICBM parameters that ask
+// for them, the server acknowledgement of channel-1 messages that ask for one, and the
+// capabilities of the location information.
 #include <algorithm>
 
 #include "VornBOS/presence/icbm.h"
@@ -14,9 +15,31 @@ namespace {
 
 constexpr uint16_t kTlvServerAck = 0x0003;
 constexpr uint16_t kTlvCapabilities = 0x0005;
-constexpr size_t kMaxCaps = kClientCapsSize - 2;
+constexpr size_t kCapabilitySize = 16;
+// Whole capabilities only: a notice never carries part of one.
+constexpr size_t kMaxCaps = (kClientCapsSize - 2) / kCapabilitySize * kCapabilitySize;
+constexpr uint32_t kIcbmTypingEvents = 0x00000008;
+constexpr uint8_t kLastChannel = 7;  // channels kept in ClientInfo::typingChannels
 
 }  // namespace
+
+void SetIcbmParams(ClientInfo& c) {
+  WireReader r(c.in.data.data(), c.in.length);
+  r.seek(10);
+  uint16_t channel = r.be16();
+  uint32_t flags = r.be32();
+  if (!r.ok() || channel > kLastChannel) return;
+  // Channel 0 sets the parameters of every channel.
+  uint8_t bits = channel == 0 ? 0xFF : static_cast<uint8_t>(1u << channel);
+  if (flags & kIcbmTypingEvents)
+    c.typingChannels |= bits;
+  else
+    c.typingChannels &= static_cast<uint8_t>(~bits);
+}
+
+bool WantsTypingEvents(const ClientInfo& c, uint8_t channel) {
+  return channel <= kLastChannel && (c.typingChannels & (1u << channel)) != 0;
+}
 
 void RelayTyping(ClientInfo& c) {
   WireReader r(c.in.data.data(), c.in.length);
@@ -67,10 +90,11 @@ bool StoreCapabilitiesTlv(ClientInfo& c) {
   r.seek(10);
   while (r.has(4)) {
     uint16_t type = r.be16();
-    std::string_view value = r.bytes(r.be16());
-    if (!r.ok()) break;
+    uint16_t length = r.be16();
+    // A value cut short by the end of the SNAC gives what it holds.
+    std::string_view value = r.bytes(std::min<size_t>(length, r.remaining()));
     if (type != kTlvCapabilities) continue;
-    size_t k = std::min(value.size(), kMaxCaps);
+    size_t k = std::min(value.size(), kMaxCaps) / kCapabilitySize * kCapabilitySize;
     std::fill(std::begin(c.clientCaps), std::end(c.clientCaps), 0);
     std::copy(value.begin(), value.begin() + static_cast<long>(k), c.clientCaps + 2);
     PutBe16(c.clientCaps, static_cast<uint16_t>(k));

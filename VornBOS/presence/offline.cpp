@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "VornBOS/presence/icbm.h"
 #include "VornBOS/presence/olm_replay.h"
@@ -11,7 +12,9 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "server-core/config.h"
+#include "server-core/flap.h"
 #include "server-core/log.h"
+#include "server-core/server_host.h"
 #include "server-core/wire.h"
 
 namespace {
@@ -138,7 +141,7 @@ void DeliverOrStore(ClientInfo& from, uint32_t target, std::vector<uint8_t>&& fr
                     const char* failedLine) {
   if (frame.size() > kMaxFrame) return BadSnac(from);
   if (ClientInfo* t = FindUser(target)) {
-    QueueRawFrame(*t, std::move(frame));
+    QueueSessionFrame(*t, std::move(frame));
     return;
   }
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - 6));
@@ -207,23 +210,38 @@ void AnswerStoredMessage(ClientInfo& sender, const StoreOutcome& stored, std::ve
                             ErrorReply(reqId, kErrorStoreFailed)});
 }
 
-void CommitOfflineStores() {
-  if (Batch().empty()) return;
-  std::vector<plat::AppendBatch::Outcome> flushed = Batch().Commit();
+namespace {
+
+// A flush running on its own thread, so that the event loop never waits for the disk, with
+// the answers and log lines that wait for it. One runs at a time; the records appended
+// meanwhile form the next batch.
+struct InFlight {
+  bool active = false;
+  uintptr_t id = 0;
+  plat::AppendBatch::Flush flush;
+  std::vector<Waiting> waiting;
+  std::vector<AuthStore> auth;
+  std::thread thread;
+};
+InFlight flight;
+
+// Answers for a finished flush. A file whose flush failed was cut back, which takes the
+// records of the batch now being written with it: they are reported lost as well.
+void Settle(plat::AppendBatch::Flush& flush, std::vector<Waiting>& due, std::vector<AuthStore>& auth) {
+  std::vector<plat::AppendBatch::Outcome> flushed = flush.Finish();
   auto failure = [&](const std::string& path) {
     for (const auto& o : flushed)
       if (o.path == path) return o.err;
     return 0;
   };
-  for (const auto& o : flushed)
-    if (o.err != 0)
-      WriteLog("OLM flush failed (%s): %s. Records of this round removed", 11, "", 0, o.path.c_str(),
-               std::strerror(o.err));
-  for (const AuthStore& a : authStores)
+  for (const auto& o : flushed) {
+    if (o.err == 0) continue;
+    WriteLog("OLM flush failed (%s): %s. Records of this round removed", 11, "", 0, o.path.c_str(),
+             std::strerror(o.err));
+    Batch().Poison(o.path, o.keptSize, o.err);
+  }
+  for (const AuthStore& a : auth)
     if (failure(a.path) != 0) WriteLog(a.failedLine, 11, a.addr.c_str(), a.from, a.target);
-  authStores.clear();
-  std::vector<Waiting> due;
-  due.swap(waiting);
   for (Waiting& w : due) {
     ClientInfo* c = FindBySocket(w.socket);
     if (!c || c->created != w.created) continue;  // the sender has gone
@@ -236,14 +254,87 @@ void CommitOfflineStores() {
   }
 }
 
+// Connections whose close waits for the answers of a flush: (socket, session).
+std::vector<std::pair<plat::Socket, uint64_t>> closing;
+
+// Hands the waiting closes back to the loop once their answers are queued.
+void ResumeCloses() {
+  std::vector<std::pair<plat::Socket, uint64_t>> due;
+  for (const auto& [s, created] : closing) {
+    ClientInfo* c = FindBySocket(s);
+    if (!c || c->created != created) continue;
+    if (OfflineAnswersWaiting(*c))
+      due.emplace_back(s, created);
+    else if (EventWindow)
+      EventWindow->PostSocket(WM_SOCKET_EVENT, s, plat::MakeSelectLParam(plat::FD_CLOSE, 0));
+  }
+  closing.swap(due);
+}
+
+void WaitForFlight() {
+  if (!flight.active) return;
+  flight.thread.join();
+  flight.active = false;
+  std::vector<Waiting> due = std::move(flight.waiting);
+  std::vector<AuthStore> auth = std::move(flight.auth);
+  flight.waiting.clear();
+  flight.auth.clear();
+  plat::AppendBatch::Flush flush = std::move(flight.flush);
+  Settle(flush, due, auth);
+  ResumeCloses();
+}
+
+}  // namespace
+
+void CommitOfflineStoresAtRoundEnd() {
+  if (!EventWindow) return CommitOfflineStores();
+  if (flight.active || Batch().empty()) return;
+  flight.active = true;
+  uintptr_t id = ++flight.id;
+  flight.flush = Batch().Detach();
+  flight.waiting = std::move(waiting);
+  flight.auth = std::move(authStores);
+  waiting.clear();
+  authStores.clear();
+  flight.thread = std::thread([id] {
+    flight.flush.Run();
+    PostToServerLoop(WM_OLM_FLUSHED, id);
+  });
+}
+
+void OnOfflineStoresFlushed(uintptr_t id) {
+  if (flight.active && id == flight.id) WaitForFlight();  // else settled already
+}
+
+void CommitOfflineStores() {
+  WaitForFlight();
+  plat::AppendBatch::Flush flush = Batch().Detach();
+  std::vector<Waiting> due = std::move(waiting);
+  std::vector<AuthStore> auth = std::move(authStores);
+  waiting.clear();
+  authStores.clear();
+  flush.Run();
+  Settle(flush, due, auth);
+  ResumeCloses();
+}
+
+bool DeferCloseForOfflineAnswers(ClientInfo& c) {
+  if (!EventWindow || !OfflineAnswersWaiting(c)) return false;
+  closing.emplace_back(c.ClnSocket, c.created);
+  return true;
+}
+
 bool OfflineAnswersWaiting(const ClientInfo& c) {
-  for (const Waiting& w : waiting)
-    if (w.socket == c.ClnSocket && w.created == c.created) return true;
+  for (const auto* list : {&waiting, &flight.waiting})
+    for (const Waiting& w : *list)
+      if (w.socket == c.ClnSocket && w.created == c.created) return true;
   return false;
 }
 
-void FlushOfflineStoresBefore(const std::string& path) {
-  if (Batch().Holds(path)) CommitOfflineStores();
+void FlushOfflineStoresBefore(const std::string&) {
+  // The file is about to be cut: every record appended so far, and the flush in progress,
+  // settle first.
+  CommitOfflineStores();
 }
 
 void ForwardAuthRequest(ClientInfo& c) {
@@ -254,9 +345,8 @@ void ForwardAuthRequest(ClientInfo& c) {
   std::string_view reason = r.bytes(reasonLen);
   if (!ok || !r.ok()) return BadSnac(c);
   size_t tail = r.remaining();
-  c.Seq += 1;
   WireWriter w(32 + reason.size() + tail);
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0013).be16(0x0019).be16(0).be32(++Cfg.snacReqId);
   w.text8(std::to_string(c.UIN)).be16(reasonLen).bytes(reason).zeros(tail);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth from %d to %d", "Can't create OLM-auth to %d");
@@ -282,9 +372,8 @@ bool ForwardAuthReply(ClientInfo& c) {
   }
   // 13/1B in the form clients read for a grant and a refusal alike: the replier's number,
   // the flag, the reason.
-  c.Seq += 1;
   WireWriter w(32 + reason.size());
-  w.u8(0x2A).u8(2).be16(static_cast<uint16_t>(c.Seq)).be16(0);
+  w.u8(0x2A).u8(2).be16(0).be16(0);
   w.be16(0x0013).be16(0x001B).be16(0).be32(++Cfg.snacReqId);
   w.text8(std::to_string(c.UIN)).u8(flag).be16(static_cast<uint16_t>(reason.size())).bytes(reason);
   DeliverOrStore(c, target, std::move(w.buffer()), "Create OLM-auth commit from %d to %d",

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "VornBOS/directory/meta.h"
+#include "platform/event_loop.h"
 
 struct ClientInfo;
 struct IcbmMessage;
@@ -29,15 +30,30 @@ StoreOutcome TakeStoreOutcome(const ClientInfo& sender);
 // ready SNAC body, may be empty) at once when nothing was stored, or after the round's flush
 // when it was: the acknowledgement if every file made it to the disk, the error reply if not.
 void AnswerStoredMessage(ClientInfo& sender, const StoreOutcome& stored, std::vector<uint8_t> ack);
-// The round's end: one fdatasync per store written in the round, then the waiting answers.
+// Posted by the flush thread when a flush has ended (wParam: the flush's number).
+constexpr uint32_t WM_OLM_FLUSHED = plat::WM_USER + 40;
+
+// Flushes now, on this thread: waits for a flush in progress, then one fdatasync per store
+// written since, then the waiting answers.
 void CommitOfflineStores();
-// True when answers to the client wait for the round's flush.
+// The end-of-round hook: unless a flush is running, the stores written since the last one are
+// flushed on a thread of their own (one fdatasync per file), and WM_OLM_FLUSHED comes back.
+void CommitOfflineStoresAtRoundEnd();
+// WM_OLM_FLUSHED: the answers of that flush are sent (acknowledgements or error replies).
+void OnOfflineStoresFlushed(uintptr_t id);
+// True when answers to the client wait for a flush.
 bool OfflineAnswersWaiting(const ClientInfo& c);
-// Commits first when the round has written to path (before the file is replaced).
+// A close of a connection whose answers wait for a flush: true when the close is to wait;
+// FD_CLOSE is posted again once the answers are queued.
+bool DeferCloseForOfflineAnswers(ClientInfo& c);
+// Settles every store first (before the file at path is cut or replaced).
 void FlushOfflineStoresBefore(const std::string& path);
 void ForwardAuthRequest(ClientInfo& c);
 // 13/1A: the requester gets 13/1B (now, or from its offline store). False for a bad SNAC.
 bool ForwardAuthReply(ClientInfo& c);
 void SendOfflineMessages(const MetaRequest& req);
+// SNAC 0x0004/0x0010: the same store replayed as incoming messages, then 0x0004/0x0017; what
+// was replayed is removed (offline_retrieve.cpp).
+void RetrieveOfflineMessages(ClientInfo& c);
 // Meta request 0x003E: removes the records replayed to this session (olm_replay.h).
 void DeleteOfflineMessages(ClientInfo& c);

@@ -69,13 +69,12 @@ void QueueRecord(ClientInfo& c, Replay& r, const uint8_t* rec, size_t size) {
 // request's id and, in offline messages, the request's meta sequence.
 void QueueMetaRecord(ClientInfo& c, const uint8_t reqId[4], uint16_t sequence, const uint8_t* rec, size_t size) {
   std::vector<uint8_t> frame(rec, rec + size);
-  PutBe16(&frame[2], NextSeq(c));
   if (frame.size() >= 16) std::copy(reqId, reqId + 4, frame.begin() + 12);
   if (frame.size() >= 30 && GetBe16(&frame[6]) == 0x0015 && GetBe16(&frame[8]) == 0x0003) {
     frame[28] = static_cast<uint8_t>(sequence);
     frame[29] = static_cast<uint8_t>(sequence >> 8);
   }
-  QueueRawFrame(c, std::move(frame));
+  QueueSessionFrame(c, std::move(frame));
   WriteLog("Send OffLineMsg. Size=%d", 9, c.addr.c_str(), c.UIN, static_cast<int>(size));
 }
 

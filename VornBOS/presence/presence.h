@@ -42,8 +42,11 @@ void ForwardAck(ClientInfo& c);
 void RelayTyping(ClientInfo& c);
 // The server acknowledgement (0x04/0x0C) of a channel-1 message carrying TLV 0x0003.
 void AckIfRequested(ClientInfo& c);
-// Location information whose first TLV is not the capabilities: takes TLV 0x0005 wherever it
-// stands. False when there is none.
+// ICBM parameters (0x04/0x02): keeps on which channels the client asked for typing events.
+void SetIcbmParams(ClientInfo& c);
+bool WantsTypingEvents(const ClientInfo& c, uint8_t channel);
+// Location information (0x02/0x04): takes the capabilities of TLV 0x0005 wherever it stands,
+// whole 16-byte entries only, up to seven. False when there is none.
 bool StoreCapabilitiesTlv(ClientInfo& c);
 
 // Broadcast lists.

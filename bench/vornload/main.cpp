@@ -11,6 +11,8 @@
 //   offline   --messages messages stored for an absent user, then their replay to that user
 //   list      one pair's message round trip, alone and while a third user edits its stored
 //             list (--list-size buddies) flat out with --window requests in flight
+//   counts    system calls or instructions per sign-on and per message, phase by phase, of
+//             VornBOS or of bench/router (--target router); see bench/counts
 //
 // By default the programs are started here (next to this one) with a fresh data folder;
 // --auth PORT / --bos-pid PID aim at servers that are already running instead.
@@ -40,7 +42,7 @@ Spawned* running = nullptr;
 // Interrupted: the servers started here go down with this program.
 void OnSignal(int sig) {
   if (running) {
-    for (pid_t pid : {running->authPid, running->bosPid, running->relayPid})
+    for (pid_t pid : {running->authPid, running->bosPid, running->relayPid, running->routerPid})
       if (pid > 0) kill(pid, SIGTERM);
   }
   signal(sig, SIG_DFL);
@@ -68,7 +70,9 @@ void Usage() {
                "  --first-uin N     number of the first client                                 [100000]\n"
                "  --password P                                                                 [pw]\n"
                "  --auth PORT --bos-pid PID --auth-pid PID   use running servers (and the relay\n"
-               "                    with --relay-port PORT --relay-pid PID)\n");
+               "                    with --relay-port PORT --relay-pid PID)\n"
+               "  counts: --target bos|router  --probe syscalls|instructions  --ping N  --pipelined N\n"
+               "          --wrap 'CMD ...' (the measured servers start under it)  --cg-dir DIR\n");
 }
 
 }  // namespace
@@ -108,6 +112,12 @@ int main(int argc, char** argv) {
     else if (k == "--bos-pid") o.bosPid = static_cast<pid_t>(next());
     else if (k == "--relay-port") o.relayPort = static_cast<uint16_t>(next());
     else if (k == "--relay-pid") o.relayPid = static_cast<pid_t>(next());
+    else if (k == "--target") o.target = i + 1 < argc ? argv[++i] : "";
+    else if (k == "--probe") o.probe = i + 1 < argc ? argv[++i] : "";
+    else if (k == "--wrap") o.wrap = i + 1 < argc ? argv[++i] : "";
+    else if (k == "--cg-dir") o.cgDir = i + 1 < argc ? argv[++i] : "";
+    else if (k == "--ping") o.pingMessages = static_cast<int>(next());
+    else if (k == "--pipelined") o.pipeMessages = static_cast<int>(next());
     else {
       Usage();
       return 2;
@@ -125,12 +135,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot make a data folder\n");
       return 1;
     }
-    sp.authPid = StartProgram("VornAuth", {}, sp.dataDir, sp.authPort);
-    sp.bosPid = StartProgram("VornBOS", {}, sp.dataDir, sp.bosPort);
+    bool router = o.target == "router";
+    if (router) {
+      sp.routerPort = FreePort();
+      sp.routerPid = StartProgram("router", {std::to_string(sp.routerPort)}, "", sp.routerPort, o.wrap);
+    } else {
+      sp.authPid = StartProgram("VornAuth", {}, sp.dataDir, sp.authPort, o.wrap);
+      sp.bosPid = StartProgram("VornBOS", {}, sp.dataDir, sp.bosPort, o.wrap);
+    }
     if (o.relay) sp.relayPid = StartProgram("relay", {std::to_string(sp.relayPort)}, "", sp.relayPort);
-    if (sp.authPid < 0 || sp.bosPid < 0 || (o.relay && sp.relayPid < 0)) {
+    if ((router ? sp.routerPid < 0 : (sp.authPid < 0 || sp.bosPid < 0)) || (o.relay && sp.relayPid < 0)) {
       std::fprintf(stderr, "cannot start the servers from the program folder\n");
-      StopProgram(sp.authPid), StopProgram(sp.bosPid), StopProgram(sp.relayPid);
+      StopProgram(sp.authPid), StopProgram(sp.bosPid), StopProgram(sp.relayPid), StopProgram(sp.routerPid);
       RemoveDataDir(sp);
       return 1;
     }
@@ -142,6 +158,8 @@ int main(int argc, char** argv) {
     o.bosPid = sp.bosPid;
     o.relayPort = sp.relayPort;
     o.relayPid = sp.relayPid;
+    o.routerPort = sp.routerPort;
+    o.routerPid = sp.routerPid;
   }
 
   int rc = RunScenario(o);
@@ -149,6 +167,7 @@ int main(int argc, char** argv) {
   if (spawn) {
     running = nullptr;
     StopProgram(sp.relayPid);
+    StopProgram(sp.routerPid);
     StopProgram(sp.authPid);
     StopProgram(sp.bosPid);
     RemoveDataDir(sp);

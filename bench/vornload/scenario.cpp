@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/vornload/engine.h"
+#include "bench/vornload/probe.h"
 #include "bench/vornload/procstat.h"
 
 namespace vl {
@@ -94,6 +95,9 @@ class Load {
   int RunMessages();
   int RunPresence();
   int RunOffline();
+  int RunCounts();
+  bool ConnectRouter();
+  uint64_t CountedMessages(std::vector<Client>& v, size_t clients, int window, bool oneWay, uint64_t total);
   int RunStoredList();
   void OnStoredListFrame(Client& c, uint16_t family, uint16_t subtype);
   void PumpEditor();
@@ -113,6 +117,9 @@ class Load {
   uint64_t base_ = 0, sent_ = 0, received_ = 0, closedReady_ = 0;
   double tokens_ = 0;
   double rateNow_ = 0;  // messages per second in all; 0 flat out
+  int window_ = 0;      // messages in flight per sending client
+  bool oneWay_ = false; // only the even-numbered client of each pair sends
+  uint64_t limit_ = ~0ull;  // messages to send in the phase
   std::vector<uint64_t> latencies_;
   // presence
   bool counting_ = false;
@@ -256,8 +263,9 @@ void Load::OnMessage(Client& r, const uint8_t* d, size_t n) {
 
 void Load::Pump(Client& c) {
   if (!sending_ || rateNow_ > 0 || c.phase != Phase::Ready || c.partner < 0) return;
+  if (oneWay_ && c.index % 2) return;
   bool any = false;
-  while (c.inflight < o_.window) {
+  while (c.inflight < window_ && sent_ < limit_) {
     SendOne(c);
     any = true;
   }
@@ -320,6 +328,7 @@ double Load::SignOn(std::vector<Client>& v, size_t from, size_t to) {
 
 MessageResult Load::Messages(std::vector<Client>& v, double rate, const char* label, pid_t pid) {
   active_ = &v;
+  window_ = o_.window;
   rateNow_ = rate;
   tokens_ = 0;
   sent_ = received_ = 0;
@@ -543,6 +552,134 @@ int Load::RunOffline() {
   return offlineEnd_ && offlineFrames_ == static_cast<size_t>(o_.messages) ? 0 : 1;
 }
 
+// Sends total messages between the first `clients` clients of v (pairs), window in flight per
+// sender, and waits until all have arrived; returns the messages received.
+uint64_t Load::CountedMessages(std::vector<Client>& v, size_t clients, int window, bool oneWay, uint64_t total) {
+  active_ = &v;
+  window_ = window;
+  oneWay_ = oneWay;
+  limit_ = total;
+  rateNow_ = 0;
+  sent_ = received_ = 0;
+  base_ = NowNs();
+  sending_ = true;
+  recording_ = true;
+  for (size_t i = 0; i < clients && i < v.size(); ++i) Pump(v[i]);
+  uint64_t lastProgress = NowNs(), seen = 0;
+  while (received_ < total) {
+    PollOnce(10);
+    if (received_ != seen) {
+      seen = received_;
+      lastProgress = NowNs();
+    } else if (NowNs() - lastProgress > 30000000000ull) {
+      break;  // nothing arrived for 30 s
+    }
+  }
+  sending_ = recording_ = false;
+  oneWay_ = false;
+  limit_ = ~0ull;
+  latencies_.clear();
+  for (auto& c : v) c.inflight = 0;
+  active_ = nullptr;
+  return received_;
+}
+
+bool Load::ConnectRouter() {
+  for (auto& c : clients_) {
+    if (!engine_.Connect(c, Loopback(o_.routerPort))) return false;
+    Bytes id;
+    PutBe32(id, c.uin);
+    AppendFlap(c.out, 1, c.seq++, id);
+    c.phase = Phase::Ready;
+  }
+  uint64_t end = NowNs() + 10000000000ull;
+  auto allConnected = [&] {
+    for (auto& c : clients_)
+      if (!c.connected) return false;
+    return true;
+  };
+  while (!allConnected() && NowNs() < end) PollOnce(10);
+  Quiet(300);
+  return allConnected();
+}
+
+// Counts per sign-on and per routed message, taken on the server processes for each phase
+// alone: sign-on of every client, ping-pong (one pair, one message in flight), pipelined
+// (every pair, --window in flight per client, both ways).
+int Load::RunCounts() {
+  bool router = o_.target == "router";
+  MakeClients(clients_, o_.clients, o_.firstUin);
+  Probe probe(o_.probe, o_.cgDir);
+  pid_t server = router ? o_.routerPid : o_.bosPid;
+  const char* name = router ? "router" : "VornBOS";
+  auto per = [](double v, double n) { return n > 0 ? v / n : 0.0; };
+  if (router) {
+    if (!ConnectRouter()) {
+      std::printf("router: could not connect every client\n");
+      return 1;
+    }
+  } else {
+    if (probe.active()) probe.Start({o_.authPid, o_.bosPid});
+    SignOn(clients_, 0, clients_.size());
+    Quiet(300);
+    auto c = probe.Stop();
+    if (failed_) {
+      std::printf("sign-on: %zu clients failed\n", failed_);
+      return 1;
+    }
+    double n = static_cast<double>(signedOn_);
+    if (o_.probe == "syscalls")
+      std::printf("COUNT signon VornAuth syscalls %.1f sends %.2f | VornBOS syscalls %.1f sends %.2f (per sign-on, %zu sign-ons)\n",
+                  per(c[o_.authPid].syscalls, n), per(c[o_.authPid].sends, n), per(c[o_.bosPid].syscalls, n),
+                  per(c[o_.bosPid].sends, n), signedOn_);
+    if (o_.probe == "instructions")
+      std::printf("COUNT signon VornAuth instructions %.0f | VornBOS instructions %.0f (per sign-on, %zu sign-ons)\n",
+                  per(c[o_.authPid].instructions, n), per(c[o_.bosPid].instructions, n), signedOn_);
+  }
+  struct {
+    const char* label;
+    size_t clients;
+    int window;
+    bool oneWay;
+    int total;
+  } phases[] = {{"pingpong", 2, 1, true, o_.pingMessages},
+                {"pipelined", clients_.size(), o_.window, false, o_.pipeMessages}};
+  int rc = 0;
+  for (auto& ph : phases) {
+    if (probe.active()) probe.Start({server});
+    uint64_t t0 = NowNs();
+    uint64_t got = CountedMessages(clients_, ph.clients, ph.window, ph.oneWay, static_cast<uint64_t>(ph.total));
+    double secs = static_cast<double>(NowNs() - t0) / 1e9;
+    auto c = probe.Stop();
+    double n = static_cast<double>(got);
+    if (got < static_cast<uint64_t>(ph.total)) rc = 1;
+    if (o_.probe == "syscalls")
+      std::printf("COUNT %s %s syscalls %.2f sends %.3f writes %.3f (per message, %llu messages)\n", ph.label, name,
+                  per(c[server].syscalls, n), per(c[server].sends, n), per(c[server].writes, n),
+                  static_cast<unsigned long long>(got));
+    else if (o_.probe == "instructions")
+      std::printf("COUNT %s %s instructions %.0f (per message, %llu messages)\n", ph.label, name,
+                  per(c[server].instructions, n), static_cast<unsigned long long>(got));
+    else
+      std::printf("COUNT %s %s rate %.0f (messages/s, %llu messages)\n", ph.label, name, n / secs,
+                  static_cast<unsigned long long>(got));
+    Quiet(200);
+  }
+  if (o_.relay && o_.relayPort && o_.duration > 0) {
+    MessageResult mine = Messages(clients_, 0, name, server);
+    if (!ConnectRelay()) {
+      std::printf("relay: could not connect every pair\n");
+      return 1;
+    }
+    MessageResult relay = Messages(relayClients_, 0, "relay", o_.relayPid);
+    std::printf("COUNT ratio %s %.3f (%.0f against %.0f messages/s, %zu pairs, %d in flight per client, LogLevel %d)\n",
+                name, relay.perSecond > 0 ? mine.perSecond / relay.perSecond : 0, mine.perSecond, relay.perSecond,
+                clients_.size() / 2, o_.window, o_.logLevel);
+    for (auto& c : relayClients_) engine_.Close(c);
+  }
+  return rc;
+}
+
 // A buddy item with a 12-byte nick (TLV 0x0131) and an 80-byte comment (TLV 0x013C).
 Bytes BuddyItem(uint32_t uin, uint16_t id) {
   std::string name = std::to_string(uin);
@@ -660,6 +797,7 @@ int Load::RunStoredList() {
 }
 
 int Load::Run() {
+  if (o_.scenario == "counts") return RunCounts();
   if (o_.scenario == "presence") return RunPresence();
   if (o_.scenario == "offline") return RunOffline();
   if (o_.scenario == "list") return RunStoredList();

@@ -29,6 +29,16 @@ struct Options {
   uint16_t authPort = 0;
   uint16_t relayPort = 0;
   pid_t authPid = -1, bosPid = -1, relayPid = -1;
+  // counts: what is counted ("syscalls", "instructions" or "" for the rates only), against
+  // which server ("bos" or "router"), and the fixed message counts of its phases.
+  std::string probe;
+  std::string target = "bos";
+  std::string cgDir;  // callgrind output folder of servers started under valgrind
+  std::string wrap;   // command the measured servers are started under (valgrind ...)
+  int pingMessages = 5000;
+  int pipeMessages = 50000;
+  uint16_t routerPort = 0;
+  pid_t routerPid = -1;
 };
 
 // Runs the scenario named in the options; 0 when every client did what it was meant to.

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <sstream>
 #include <unistd.h>
 
 #include <chrono>
@@ -71,18 +73,28 @@ bool MakeDataDir(Spawned& s, int logLevel, uint32_t firstUin, int users, const s
 }
 
 pid_t StartProgram(const std::string& name, const std::vector<std::string>& args, const std::string& vornPath,
-                   uint16_t port) {
+                   uint16_t port, const std::string& wrap) {
   std::string path = ProgramDir() + name;
+  std::vector<std::string> words;
+  std::istringstream split(wrap);
+  for (std::string w; split >> w;) words.push_back(w);
   pid_t pid = fork();
   if (pid == 0) {
     if (!vornPath.empty()) setenv("VORN_PATH", vornPath.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(const_cast<char*>(path.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
+    if (words.empty())
+      execv(path.c_str(), argv.data());
+    else
+      execvp(argv[0], argv.data());
     _exit(127);
   }
-  for (int i = 0; i < 500; ++i) {
+  // A program under valgrind takes seconds to start.
+  int tries = words.empty() ? 500 : 6000;
+  for (int i = 0; i < tries; ++i) {
     if (PortAccepts(port)) return pid;
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return -1;

@@ -3,6 +3,8 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <cstring>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -19,7 +21,13 @@
 namespace plat {
 
 namespace {
-constexpr int kPollEvery = 32;  // messages handled between two looks at the sockets
+// Messages handled in one round at most, before the round's writes go out and the loop looks
+// at the sockets again. A socket event handles everything its read brought, so a round of a
+// busy server is one batch of readiness events with the work they started.
+constexpr int kRoundBudget = 1024;
+// Rounds of writes handled at one round's end: writes that queue more frames (a queue drained
+// in steps) go on in the same round a few times, the rest in the next.
+constexpr int kWritePasses = 4;
 // A peer that closed with data still unread: once the reader has taken nothing for this
 // long, FD_CLOSE comes anyway (a reader that stopped reading would otherwise never see it).
 constexpr uint32_t kCloseGraceMs = 1000;
@@ -61,18 +69,20 @@ void EventLoop::PostSelectAtRoundEnd(uint32_t msg, Socket s, uint16_t event) {
   roundEnd_.push_back(Message{msg, static_cast<uintptr_t>(s), MakeSelectLParam(event, 0), st->generation});
 }
 
-bool EventLoop::EndRound() {
+bool EventLoop::EndRound(const Handler& handler) {
   if (roundEnd_.empty()) return false;
-  std::vector<Message> due;
-  due.swap(roundEnd_);
-  for (const Message& m : due) {
+  // Two lists take turns, so that a round's end allocates nothing once they have grown.
+  roundDue_.swap(roundEnd_);
+  for (const Message& m : roundDue_) {
     if (IsStale(m)) {
       if (dropped_) dropped_(m);
       continue;
     }
     sockets_[m.wParam].roundEndEvents &= static_cast<uint16_t>(~SelectEvent(m.lParam));
-    PostMessage(m);
+    handler(m);
+    PostDeferredCloses();
   }
+  roundDue_.clear();
   return true;
 }
 
@@ -116,7 +126,9 @@ void EventLoop::PostMessage(const Message& m) {
     wasEmpty = queue_.empty();
     queue_.push_back(m);
   }
-  if (wasEmpty) {
+  // The loop thread takes its own messages before it waits again: only another thread has to
+  // wake it.
+  if (wasEmpty && std::this_thread::get_id() != loopThread_) {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
   }
@@ -137,8 +149,11 @@ bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
   st.msg = msg;
   st.events = events;
   if (events & FD_ACCEPT) st.listening = true;
-  int flags = fcntl(s, F_GETFL, 0);
-  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  // A socket from Accept is non-blocking already (accept4).
+  if (!(static_cast<size_t>(s) < accepted_.size() && accepted_[s].known)) {
+    int flags = fcntl(s, F_GETFL, 0);
+    fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  }
   epoll_event ev{};
   ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
   ev.data.fd = s;
@@ -183,11 +198,19 @@ bool EventLoop::Listen(Socket s, int backlog, int& err) {
 }
 
 Socket EventLoop::Accept(Socket listener, int& err) {
-  Socket c = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_in sa{};
+  socklen_t l = sizeof sa;
+  Socket c = ::accept4(listener, reinterpret_cast<sockaddr*>(&sa), &l, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (c < 0) {
     err = errno;
     return -1;
   }
+  // The peer's address and the non-blocking mode come with the accept: PeerAddress and
+  // AsyncSelect need no further call.
+  if (static_cast<size_t>(c) >= accepted_.size()) accepted_.resize(static_cast<size_t>(c) + 64);
+  accepted_[c].known = true;
+  accepted_[c].inet = sa.sin_family == AF_INET;
+  std::memcpy(accepted_[c].addr, &sa.sin_addr.s_addr, 4);
   // Replies go out frame by frame; without this, small frames wait for delayed ACKs.
   int on = 1;
   setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -208,7 +231,9 @@ long EventLoop::Recv(Socket s, void* buf, size_t len, int& err) {
   }
   if (st) {
     if (n > 0) {
-      PostSelect(s, *st, FD_READ);  // receiving re-enables FD_READ
+      // A receive that filled the buffer re-enables FD_READ; one that returned less emptied
+      // the socket, and the next data is announced by the readiness of the socket.
+      if (static_cast<size_t>(n) == len) PostSelect(s, *st, FD_READ);
       int waiting = 0;
       st->lastReadMs = TickMs();
       // The last bytes may complete a frame whose handling the caller is about to post:
@@ -271,14 +296,18 @@ long EventLoop::SendPieces(Socket s, const Piece* pieces, size_t count, int& err
 }
 
 void EventLoop::Close(Socket s) {
-  if (SockState* st = State(s)) {
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, s, nullptr);
-    *st = SockState{};
-  }
+  // Closing the only descriptor of the socket also takes it out of the epoll set.
+  if (SockState* st = State(s)) *st = SockState{};
+  if (s >= 0 && static_cast<size_t>(s) < accepted_.size()) accepted_[s] = Accepted{};
   if (s >= 0) ::close(s);
 }
 
 bool EventLoop::PeerAddress(Socket s, uint8_t addr[4]) {
+  if (s >= 0 && static_cast<size_t>(s) < accepted_.size() && accepted_[s].known) {
+    if (!accepted_[s].inet) return false;
+    std::memcpy(addr, accepted_[s].addr, 4);
+    return true;
+  }
   sockaddr_in sa{};
   socklen_t l = sizeof sa;
   if (::getpeername(s, reinterpret_cast<sockaddr*>(&sa), &l) != 0 || sa.sin_family != AF_INET)
@@ -372,38 +401,48 @@ int EventLoop::Run(const Handler& handler, int& err) {
     err = errno;
     return -1;
   }
-  int sinceLastPoll = 0;
+  loopThread_ = std::this_thread::get_id();
   for (;;) {
-    PostDeferredCloses();
-    Message m;
-    if (!TakeMessage(m)) {
-      if (EndRound()) continue;
-      if (beforePoll_) beforePoll_();
-      // The hook may have queued work (sends it made): that goes first, without waiting.
-      if (!roundEnd_.empty()) continue;
-      PollSockets(NextTimerWait());
-      FireTimers();
-      sinceLastPoll = 0;
-      continue;
+    // The round: the messages waiting (up to the budget), with what they post.
+    int handled = 0;
+    bool more = false;
+    for (;;) {
+      PostDeferredCloses();
+      if (handled >= kRoundBudget) {
+        more = true;
+        break;
+      }
+      Message m;
+      if (!TakeMessage(m)) break;
+      if (m.msg == WM_QUIT) {
+        loopThread_ = {};
+        return 0;
+      }
+      if (IsStale(m)) {
+        if (dropped_ && m.msg != kCloseCheck) dropped_(m);
+        continue;
+      }
+      ++handled;
+      if (m.msg == kCloseCheck) {
+        CheckClose(static_cast<Socket>(m.wParam), sockets_[m.wParam]);
+        continue;
+      }
+      handler(m);
     }
-    if (m.msg == WM_QUIT) return 0;
-    if (IsStale(m)) {
-      if (dropped_ && m.msg != kCloseCheck) dropped_(m);
-      continue;
+    // The round's end: the hook, then the writes of what the round queued.
+    if (beforePoll_ && (handled > 0 || !roundEnd_.empty())) beforePoll_();
+    for (int pass = 0; pass < kWritePasses && EndRound(handler); ++pass) {
     }
-    if (m.msg == kCloseCheck) {
-      CheckClose(static_cast<Socket>(m.wParam), sockets_[m.wParam]);
-      continue;
-    }
-    handler(m);
-    if (++sinceLastPoll >= kPollEvery) {
-      EndRound();
-      if (beforePoll_) beforePoll_();
-      PollSockets(0);
-      FireTimers();
-      sinceLastPoll = 0;
-    }
+    if (afterRound_) afterRound_();
+    more = more || !roundEnd_.empty() || !QueueEmpty();
+    PollSockets(more ? 0 : NextTimerWait());
+    FireTimers();
   }
+}
+
+bool EventLoop::QueueEmpty() {
+  std::lock_guard<std::mutex> g(lock_);
+  return queue_.empty();
 }
 
 }  // namespace plat

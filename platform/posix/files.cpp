@@ -296,6 +296,7 @@ AppendBatch::~AppendBatch() {
   for (const Open& f : files_) ::close(static_cast<int>(f.fd));
 }
 
+
 bool AppendBatch::Holds(const std::string& path) const {
   for (const Open& f : files_)
     if (f.path == path) return true;
@@ -328,33 +329,58 @@ AppendResult AppendBatch::Append(const std::string& path, const void* data, size
   return r;
 }
 
-std::vector<AppendBatch::Outcome> AppendBatch::Commit() {
-  std::vector<Outcome> out;
-  std::vector<std::string> created;
-  for (const Open& f : files_) {
-    int fd = static_cast<int>(f.fd);
-    Outcome o{f.path, 0};
-    if (!Sync(f.path, fd, true)) {
-      o.err = errno;
-      // What the disk holds of these records is unknown: remove them, so that none of the
-      // records reported as lost is delivered later.
-      (void)!::ftruncate(fd, static_cast<off_t>(f.startSize));
-    } else if (f.startSize == 0) {
-      created.push_back(FolderOf(f.path));
-    }
-    ::close(fd);
-    out.push_back(std::move(o));
-  }
+AppendBatch::Flush AppendBatch::Detach() {
+  Flush f(std::move(files_));
   files_.clear();
+  return f;
+}
+
+std::vector<AppendBatch::Outcome> AppendBatch::Commit() {
+  Flush f = Detach();
+  f.Run();
+  return f.Finish();
+}
+
+void AppendBatch::Poison(const std::string& path, uint64_t keptSize, int err) {
+  for (Open& f : files_)
+    if (f.path == path) {
+      f.err = err;
+      f.startSize = std::min(f.startSize, keptSize);
+    }
+}
+
+AppendBatch::Flush::~Flush() {
+  for (const Open& f : files_) ::close(static_cast<int>(f.fd));
+}
+
+void AppendBatch::Flush::Run() {
+  std::vector<std::string> created;
+  for (Open& f : files_) {
+    if (f.err == 0 && !Sync(f.path, static_cast<int>(f.fd), true)) f.err = errno;
+    if (f.err == 0 && f.startSize == 0) created.push_back(FolderOf(f.path));
+  }
   // A file made in this batch needs its folder entry on the disk too.
   std::sort(created.begin(), created.end());
   created.erase(std::unique(created.begin(), created.end()), created.end());
   for (const std::string& dir : created) {
     if (SyncFolder(dir)) continue;
     int e = errno;
-    for (Outcome& o : out)
-      if (o.err == 0 && FolderOf(o.path) == dir) o.err = e;
+    for (Open& f : files_)
+      if (f.err == 0 && FolderOf(f.path) == dir) f.err = e;
   }
+}
+
+std::vector<AppendBatch::Outcome> AppendBatch::Flush::Finish() {
+  std::vector<Outcome> out;
+  for (const Open& f : files_) {
+    int fd = static_cast<int>(f.fd);
+    // What the disk holds of failed records is unknown: remove them, so that none of the
+    // records reported as lost is delivered later.
+    if (f.err != 0) (void)!::ftruncate(fd, static_cast<off_t>(f.startSize));
+    ::close(fd);
+    out.push_back(Outcome{f.path, f.err, f.startSize});
+  }
+  files_.clear();
   return out;
 }
 
@@ -418,9 +444,12 @@ bool IsTempSuffix(const std::string& name) {
 }
 
 // The names the stores replace atomically: user files ("*.ini", vorn.ini), stored contact
-// lists ("*.ssi") and cookies (numbers); and the probe of the start-up writability check.
+// lists ("*.ssi"), offline stores cut after a replay ("*.olm") and cookies (numbers); and the
+// probe of the start-up writability check.
 bool IsAtomicTarget(const std::string& base) {
-  if (EndsWithNoCase(base, ".ini") || EndsWithNoCase(base, ".ssi") || base == ".write-probe") return true;
+  if (EndsWithNoCase(base, ".ini") || EndsWithNoCase(base, ".ssi") || EndsWithNoCase(base, ".olm") ||
+      base == ".write-probe")
+    return true;
   size_t i = base.starts_with('-') ? 1 : 0;
   if (i == base.size()) return false;
   for (; i < base.size(); ++i)

@@ -262,8 +262,12 @@ int EventLoop::Run(const Handler& handler, int& err) {
   win_->handler = &handler;
   MSG msg;
   for (;;) {
-    // The end of a round (nothing waits in the queue): the hook flushes the log.
-    if (beforePoll_ && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) beforePoll_();
+    // The end of a round (nothing waits in the queue): the end-of-round hook, then the hook
+    // that flushes the log. Writes here are posted window messages that follow the hook.
+    if ((beforePoll_ || afterRound_) && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      if (beforePoll_) beforePoll_();
+      if (afterRound_) afterRound_();
+    }
     BOOL rc = GetMessageA(&msg, nullptr, 0, 0);
     if (rc == 0) break;
     if (rc == -1) {

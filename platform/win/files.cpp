@@ -224,22 +224,52 @@ AppendResult AppendBatch::Append(const std::string& path, const void* data, size
   return r;
 }
 
-// One FlushFileBuffers per file touched. A file whose flush failed is cut back to its length
-// before the batch, so no record reported as lost is delivered later.
+AppendBatch::Flush AppendBatch::Detach() {
+  Flush f(std::move(files_));
+  files_.clear();
+  return f;
+}
+
 std::vector<AppendBatch::Outcome> AppendBatch::Commit() {
+  Flush f = Detach();
+  f.Run();
+  return f.Finish();
+}
+
+void AppendBatch::Poison(const std::string& path, uint64_t keptSize, int err) {
+  for (Open& f : files_)
+    if (f.path == path) {
+      f.err = err;
+      f.startSize = std::min(f.startSize, keptSize);
+    }
+}
+
+AppendBatch::Flush::~Flush() {
+  for (const Open& f : files_) CloseHandle(reinterpret_cast<HANDLE>(f.fd));
+}
+
+// One FlushFileBuffers per file touched.
+void AppendBatch::Flush::Run() {
+  for (Open& f : files_) {
+    if (f.err == 0) f.err = InjectedFault(FileOp::Fsync, f.path);
+    if (f.err == 0 && !FlushFileBuffers(reinterpret_cast<HANDLE>(f.fd))) f.err = LastErrno();
+  }
+}
+
+// A file whose flush failed is cut back to its length before the batch, so no record
+// reported as lost is delivered later.
+std::vector<AppendBatch::Outcome> AppendBatch::Flush::Finish() {
   std::vector<Outcome> out;
   for (const Open& f : files_) {
     HANDLE h = reinterpret_cast<HANDLE>(f.fd);
-    Outcome o{f.path, InjectedFault(FileOp::Fsync, f.path)};
-    if (o.err == 0 && !FlushFileBuffers(h)) o.err = LastErrno();
-    if (o.err != 0) {
+    if (f.err != 0) {
       LARGE_INTEGER start;
       start.QuadPart = static_cast<LONGLONG>(f.startSize);
       SetFilePointerEx(h, start, nullptr, FILE_BEGIN);
       SetEndOfFile(h);
     }
     CloseHandle(h);
-    out.push_back(std::move(o));
+    out.push_back(Outcome{f.path, f.err, f.startSize});
   }
   files_.clear();
   return out;

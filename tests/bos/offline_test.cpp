@@ -84,6 +84,26 @@ TEST_F(BosUnit, ReplayStampsEachRecordAndSkipsADamagedTail) {
   EXPECT_TRUE(b.sendQueue.empty());  // no file: not even the end reply
 }
 
+TEST_F(BosUnit, DeletionRemovesOnlyWhatThisSessionWasGiven) {
+  ClientInfo& a = Session(1000);
+  a.in.data = HelloMessage("1001");
+  a.in.length = static_cast<uint16_t>(a.in.data.size());
+  RouteMessage(a);
+  std::string first = ReadFile("olm/1001.olm");
+  ClientInfo& b = Session(1001);
+  DeleteOfflineMessages(b);  // nothing replayed yet: nothing removed
+  EXPECT_EQ(ReadFile("olm/1001.olm"), first);
+  SendOfflineMessages(OfflineRequest(b, 1));
+  ASSERT_EQ(b.sendQueue.size(), 2u);  // the record and the end reply
+  WriteFile("olm/1001.olm", first + first);  // one more stored after the replay: it stays
+  std::string both = ReadFile("olm/1001.olm");
+  ASSERT_EQ(both.size(), 2 * first.size());
+  DeleteOfflineMessages(b);
+  EXPECT_EQ(ReadFile("olm/1001.olm"), both.substr(first.size()));
+  DeleteOfflineMessages(b);  // a second request removes nothing more
+  EXPECT_EQ(ReadFile("olm/1001.olm"), both.substr(first.size()));
+}
+
 TEST_F(BosUnit, AuthorizationRequestWithALyingReasonLengthIsDropped) {
   ClientInfo& a = Session(1000);
   WireWriter w;

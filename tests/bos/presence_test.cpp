@@ -17,6 +17,12 @@ Bytes Snac(uint16_t family, uint16_t subtype, const Bytes& body) {
   return w.buffer();
 }
 
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 Bytes MessageSnac(const std::string& to, uint16_t tlvLenField, const Bytes& value) {
   WireWriter w;
   w.zeros(8).be16(1).text8(to).be16(2).be16(tlvLenField).bytes(value.data(), value.size());
@@ -25,13 +31,14 @@ Bytes MessageSnac(const std::string& to, uint16_t tlvLenField, const Bytes& valu
 
 TEST_F(BosUnit, OnlineNoticeLayout) {
   ClientInfo& c = Session(1234);
-  c.connectTime = static_cast<uint32_t>(std::time(nullptr)) - 90;
+  c.connectTime = 0x5F5E1000;
   std::fill(c.Status, c.Status + 4, 0);
   Bytes notice = BuildOnlineNotice(c);
   ASSERT_EQ(notice.size(), 108u);
   EXPECT_EQ(GetBe16(&notice[4]), 102);
   EXPECT_EQ(GetBe16(&notice[21 + 4 + 4]), 0x0070);
-  EXPECT_EQ(Bytes(notice.end() - 4, notice.end()), (Bytes{0, 0, 0, 0x5A}));
+  // TLV 0x0003 is the sign-on time, seconds since 1970.
+  EXPECT_EQ(Bytes(notice.end() - 8, notice.end()), (Bytes{0, 3, 0, 4, 0x5F, 0x5E, 0x10, 0x00}));
   c.Status[1] = 1;
   EXPECT_EQ(GetBe16(&BuildOnlineNotice(c)[29]), 0x0050);
   // A capability block with the largest stored length stays inside the record.
@@ -57,6 +64,27 @@ TEST_F(BosUnit, StatusRequestReadsTheDirectBlockOnlyWhenWhole) {
   EXPECT_EQ(Bytes(c.ipInt, c.ipInt + 4), (Bytes{10, 1, 2, 3}));
   EXPECT_EQ(c.Port, 4000u);
   EXPECT_EQ(c.Version, 9);
+}
+
+// Each TLV of a status change replaces what it stands for wherever it stands; the extended
+// status data keeps whole items only.
+TEST_F(BosUnit, StatusChangeTakesItsTlvsWhereTheyStand) {
+  ClientInfo& c = Session(1000);
+  Bytes ext = {0, 2, 4, 3, 'a', 'b', 'c', 0, 9, 0, 0, 0, 1, 0, 16, 1, 2, 3};  // the last item is cut
+  Bytes dc = {10, 1, 2, 3, 0, 0, 0x0F, 0xA0, 4, 0, 9, 0x11, 0x22, 0x33, 0x44};
+  Receive(c, Snac(1, 0x1E, Cat({Bytes{0, 0x1D, 0, static_cast<uint8_t>(ext.size())}, ext, Bytes{0, 6, 0, 4, 0, 1, 0, 2},
+                                Bytes{0, 0x0C, 0, 15}, dc})));
+  NotifyStatusChange(c);
+  EXPECT_EQ(c.extStatus, std::string("\0\2\4\3abc\0\x09\0\0", 11));
+  EXPECT_EQ(Bytes(c.Status, c.Status + 4), (Bytes{0, 1, 0, 2}));
+  EXPECT_EQ(Bytes(c.ipInt, c.ipInt + 4), (Bytes{10, 1, 2, 3}));
+  EXPECT_EQ(c.Port, 4000u);
+  EXPECT_EQ(Bytes(c.Cookie, c.Cookie + 4), (Bytes{0x11, 0x22, 0x33, 0x44}));
+  Receive(c, Snac(1, 0x1E, Bytes{0, 0x1D, 0, 4, 0, 2, 0, 0}));  // what it leaves out stays
+  NotifyStatusChange(c);
+  EXPECT_EQ(c.extStatus, std::string("\0\2\0\0", 4));
+  EXPECT_EQ(Bytes(c.Status, c.Status + 4), (Bytes{0, 1, 0, 2}));
+  EXPECT_EQ(c.Port, 4000u);
 }
 
 TEST_F(BosUnit, WatchersGetOneCopyAndLeaveTheIndexWhenDestroyed) {
@@ -177,17 +205,24 @@ TEST_F(BosUnit, ListUpToDateCarriesSizeAndDate) {
   EXPECT_EQ(Bytes(f.end() - 2, f.end()), (Bytes{0x32, 0}));
 }
 
-TEST_F(BosUnit, LocationInfoIsClippedTo108Bytes) {
+TEST_F(BosUnit, LocationInfoKeepsWholeCapabilitiesUpToSeven) {
   ClientInfo& c = Session(1000);
-  Bytes body = {0, 5, 0, 200};
-  body.resize(4 + 200, 0xAB);
-  Receive(c, Snac(2, 4, body));
-  c.in.waitBytes = 0;
-  ReadFLAP(c);
-  EXPECT_EQ(GetBe16(c.clientCaps), 108);
-  EXPECT_EQ(c.clientCaps[2], 0xAB);
-  EXPECT_EQ(c.clientCaps[107], 0xAB);
-  EXPECT_EQ(c.clientCaps[108], 0);
+  struct Case {
+    uint16_t sent, kept;
+  } cases[] = {{200, 112}, {40, 32}, {16, 16}};
+  for (const Case& k : cases) {
+    Bytes body = {0, 5, static_cast<uint8_t>(k.sent >> 8), static_cast<uint8_t>(k.sent)};
+    body.resize(4 + k.sent, 0xAB);
+    Receive(c, Snac(2, 4, body));
+    c.in.waitBytes = 0;
+    ReadFLAP(c);
+    EXPECT_EQ(GetBe16(c.clientCaps), k.kept) << k.sent;
+    EXPECT_EQ(c.clientCaps[2], 0xAB) << k.sent;
+    EXPECT_EQ(c.clientCaps[1 + k.kept], 0xAB) << k.sent;
+    if (k.kept < 112) {
+      EXPECT_EQ(c.clientCaps[2 + k.kept], 0) << k.sent;
+    }
+  }
 }
 
 TEST_F(BosUnit, AContactListStopsAtMaxContactsWithOneLogLinePerUpload) {

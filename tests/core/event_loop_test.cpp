@@ -459,3 +459,51 @@ TEST_F(SocketEventTest, AcceptEventWhenSelectedAfterListen) {
 }
 
 }  // namespace
+
+TEST_F(SocketEventTest, RoundEndsWithTheHookThenTheWritesThenTheAfterHook) {
+  // Frames a round queues, including those the end-of-round hook queues, leave after the hook.
+  ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
+  constexpr uint32_t kWork = plat::WM_USER + 7;
+  std::vector<std::string> order;
+  bool hookAsked = false;
+  loop_.SetBeforePoll([&] {
+    order.push_back("hook");
+    if (!hookAsked) loop_.PostSelectAtRoundEnd(kSockMsg, pair_.server, FD_WRITE);  // asked twice: once
+    hookAsked = true;
+  });
+  loop_.SetAfterRound([&] { order.push_back("after"); });
+  loop_.Post(kWork, 0, 0);
+  RunFor(200, [&](const plat::Message& m) {
+    if (m.msg == kWork) {
+      order.push_back("work");
+      loop_.PostSelectAtRoundEnd(kSockMsg, pair_.server, FD_WRITE);
+    } else if (m.msg == kSockMsg && plat::SelectEvent(m.lParam) == FD_WRITE && order.size() < 4) {
+      order.push_back("write");
+    }
+  });
+  ASSERT_GE(order.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 4),
+            (std::vector<std::string>{"work", "hook", "write", "after"}));
+}
+
+TEST_F(SocketEventTest, NoReadEventAfterAShortReceiveUntilNewDataArrives) {
+  ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
+  ClientSend("abc");
+  std::string got;
+  int reads = 0, secondFailed = 0;
+  RunFor(2000, [&](const plat::Message& m) {
+    if (static_cast<int>(m.wParam) != pair_.server || plat::SelectEvent(m.lParam) != FD_READ) return;
+    ++reads;
+    char buf[16];
+    int err = 0;
+    long n = loop_.Recv(pair_.server, buf, sizeof buf, err);
+    if (n > 0) got.append(buf, static_cast<size_t>(n));
+    // Less than asked came: the socket is empty.
+    if (n > 0 && loop_.Recv(pair_.server, buf, sizeof buf, err) < 0 && err == plat::kWouldBlock) ++secondFailed;
+    if (got == "abc") ClientSend("de");
+    if (got == "abcde") loop_.PostQuit();
+  });
+  EXPECT_EQ(got, "abcde");
+  EXPECT_EQ(reads, 2) << "one read event per arrival, none after a short receive";
+  EXPECT_EQ(secondFailed, 2);
+}

@@ -100,16 +100,16 @@ TEST(DirWritableTest, AFullDiskIsNotWritable) {
 TEST(StaleTempFiles, OnlyOldLeftoversOfAtomicWritesAreRemoved) {
   TempDir dir;
   for (const char* name : {"1015.ini.Xx3Xon", "1015.ini", "1000.Ab12Cd", "vorn.ini.q1W2e3", "notes.backup",
-                           "1016.ini.young1", "2000.olm", "x.ini.tooLong7", "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8"})
+                           "1016.ini.young1", "2000.olm", "x.ini.tooLong7", "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8", "2000.olm.k8J7h6"})
     WriteWholeFile(dir.path() + name, "x");
   utimbuf old{1000000000, 1000000000};
   for (const char* name : {"1015.ini.Xx3Xon", "1000.Ab12Cd", "vorn.ini.q1W2e3", "notes.backup", "x.ini.tooLong7",
-                           "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8"})
+                           "1015.ssi.p0Q9r8", ".write-probe.Zz9Yy8", "2000.olm.k8J7h6"})
     ::utime((dir.path() + name).c_str(), &old);
   auto removed = plat::RemoveStaleTempFiles(dir.path(), 60);
   std::sort(removed.begin(), removed.end());
   EXPECT_EQ(removed, (std::vector<std::string>{".write-probe.Zz9Yy8", "1000.Ab12Cd", "1015.ini.Xx3Xon",
-                                               "1015.ssi.p0Q9r8", "vorn.ini.q1W2e3"}));
+                                               "1015.ssi.p0Q9r8", "2000.olm.k8J7h6", "vorn.ini.q1W2e3"}));
   EXPECT_EQ(DirEntries(dir.path()),
             (std::vector<std::string>{"1015.ini", "1016.ini.young1", "2000.olm", "notes.backup", "x.ini.tooLong7"}));
 }
@@ -210,6 +210,23 @@ TEST(GroupCommit, AFailedFlushTakesBackEveryRecordOfTheRound) {
   EXPECT_EQ(ReadWholeFile(b), "r2");
   EXPECT_EQ(ModeOf(b), 0600u);
   EXPECT_TRUE(batch.empty());
+
+  // A flush taken out of the batch fails while the next group appends to the same file: the
+  // file is cut back to before both, and the next group is reported lost as well.
+  ASSERT_EQ(batch.Append(a, "r4", 2, 0, err), plat::AppendResult::Ok);
+  plat::AppendBatch::Flush first = batch.Detach();
+  ASSERT_EQ(batch.Append(a, "r5", 2, 0, err), plat::AppendResult::Ok);
+  ASSERT_TRUE(plat::SetFaultPlan("fsync:*/1.olm:1:EIO"));
+  first.Run();
+  auto lost = first.Finish();
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].keptSize, 3u);
+  batch.Poison(a, lost[0].keptSize, lost[0].err);
+  EXPECT_EQ(ReadWholeFile(a), "old");
+  auto next = batch.Commit();
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(next[0].err, EIO);
+  EXPECT_EQ(ReadWholeFile(a), "old");
 }
 
 }  // namespace

@@ -115,6 +115,26 @@ TEST_F(LogTest, NumberColumnIsSigned) {
   EXPECT_EQ(Body(lines[2]), std::string(14, ' ') + " 2147483647 - T");
 }
 
+TEST_F(LogTest, ConversionsMatchThePrintfRules) {
+  // Every conversion the servers' lines use, with the edge values of each, and two the log
+  // never formats itself (a size of h, a '+' flag), which must come out the same.
+  WriteLog("%d|%d|%d|%i", 11, "", 0, 0, -1, -2147483647 - 1, 2147483647);
+  WriteLog("%u|%u|%llu|%llu", 11, "", 0, 0u, 4294967295u, 0ull, 18446744073709551615ull);
+  WriteLog("%x|%x|%X|%02x|%02x|%02x", 11, "", 0, 0u, 0xFFFFFFFFu, 0xABu, 5u, 0xABCu, 0u);
+  WriteLog("[%s][%5s][%-5s][%.2s][%s]", 11, "", 0, "", "ab", "ab", "abc", "100%");
+  WriteLog("[%5d][%-5d][%05d][%8.0d][%.3d][%c][%%]", 11, "", 0, -42, 42, -42, 0, 7, 'Q');
+  WriteLog("[%hd][%+d]", 11, "", 0, 70000, 3);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  std::string head = std::string(14, ' ') + " " + std::string(8, ' ') + " - ";
+  EXPECT_EQ(Body(lines[0]), head + "0|-1|-2147483648|2147483647");
+  EXPECT_EQ(Body(lines[1]), head + "0|4294967295|0|18446744073709551615");
+  EXPECT_EQ(Body(lines[2]), head + "0|ffffffff|AB|05|abc|00");
+  EXPECT_EQ(Body(lines[3]), head + "[][   ab][ab   ][ab][100%]");
+  EXPECT_EQ(Body(lines[4]), head + "[  -42][42   ][-0042][        ][007][Q][%]");
+  EXPECT_EQ(Body(lines[5]), head + "[4464][+3]");
+}
+
 TEST_F(LogTest, LevelEightWritesNineButNotSeven) {
   LogLevel = 8;
   WriteLog("nine", 9, "", 0);

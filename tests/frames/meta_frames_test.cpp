@@ -137,6 +137,22 @@ TEST_F(MetaFrames, SearchReplies) {
                "name search, two matches");
 }
 
+// The user-lookup family's e-mail search, and service requests for families not offered here.
+TEST_F(MetaFrames, UserLookupByEmailAndServiceRequests) {
+  WriteFile("Db/1001.ini", "[Main]\nEmail=Bo@x.test\n");
+  WriteFile("Db/1002.ini", "[Main]\nEmail=c@d.test\n");
+  WriteFile("Db/1003.ini", "[Main]\nEmail=bo@X.TEST\n");
+  Run({
+      {"e-mail lookup, two users", Hex("00 0A 00 02 00 00 0A 0B 0C 0D 'bo@x.test'"),
+       {Hex("2A 02 01 00 00 1A  00 0A 00 03 00 00 0A 0B 0C 0D  00 01 00 04 '1001'  00 01 00 04 '1003'")}},
+      {"e-mail lookup, nobody", Hex("00 0A 00 02 00 00 0A 0B 0C 0D 'bo@x.tes'"),
+       {Hex("2A 02 01 00 00 0C  00 0A 00 01 00 00 0A 0B 0C 0D  00 14")}},
+      {"service not offered", Hex("00 01 00 04 00 00 0A 0B 0C 0D  00 10"),
+       {Hex("2A 02 01 00 00 0C  00 01 00 01 00 00 0A 0B 0C 0D  00 06")}},
+      {"service offered on this connection", Hex("00 01 00 04 00 00 0A 0B 0C 0D  00 13"), {}},
+  });
+}
+
 Bytes Sms(const std::string& xml) { return Meta(0x07D0, 0x1482, Cat({Bytes(25, 0x11), Text(xml), Hex("00")})); }
 
 Bytes SmsReply(const std::string& response) {

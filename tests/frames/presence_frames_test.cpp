@@ -44,32 +44,29 @@ TEST_F(PresenceFrames, OnlineAndDepartureNotices) {
   ClientInfo& b = Online(2000, 0x0300);
   const uint8_t ext[4] = {127, 0, 0, 1};
   std::copy(ext, ext + 4, a.ipExt);
-  a.connectTime = static_cast<uint32_t>(std::time(nullptr));
+  a.connectTime = 0x5F5E1000;  // signed on at 2020-09-13 12:26:40 UTC
   Cfg.snacReqId = 0x10;
-  // Capabilities: the stored block starts at the request's length field (16 bytes).
+  // Capabilities: one whole 16-byte entry, passed on whole.
   Dispatch(a, Hex("00 02 00 04 00 00 00 00 00 01  00 05 00 10  A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF"));
   const Bytes status = Hex("00 01 00 1E 00 00 00 00 00 01  00 06 00 04 00 01 00 02  00 08 00 02 00 00"
-                           "  00 0C 00 25 0A 01 02 03 00 00 0F A0 04 00 09 11 22 33 44");
+                           "  00 0C 00 25 0A 01 02 03 00 00 0F A0 04 00 09 11 22 33 44"
+                           "  00 00 00 50 00 00 00 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
   Dispatch(a, status);  // nobody watches yet
   EXPECT_TRUE(Sent(a).empty());
   Dispatch(b, Hex("00 03 00 04 00 00 00 00 00 02  04 '1000'"));  // the upload announces 1000
   Dispatch(a, status);                                             // and so does the next status
-  auto notice = [&](const std::string& seq, const std::string& reqId, uint8_t seconds) {
+  auto notice = [&](const std::string& seq, const std::string& reqId) {
     return Hex("2A 02 " + seq + " 00 76  00 03 00 0B 00 00 " + reqId + "  04 '1000'  00 00  00 07"
                "  00 01 00 02 00 50"
                "  00 0C 00 25  0A 01 02 03  00 00 0F A0  04  00 09  11 22 33 44  00 00 00 50  00 00 00 03"
                "  FF FF FF FF  00 00 00 00 00 00 00 00 00 00"
                "  00 0A 00 04 7F 00 00 01"
                "  00 06 00 04 00 01 00 02"
-               "  00 0D 00 10  A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD 00 00"
+               "  00 0D 00 10  A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF"
                "  00 0F 00 04 00 00 5B 15"
-               "  00 03 00 04 00 00 00 0" + std::to_string(seconds));
+               "  00 03 00 04 5F 5E 10 00");
   };
-  auto got = Sent(b);
-  ASSERT_EQ(got.size(), 2u);
-  uint8_t s0 = got[0].back(), s1 = got[1].back();
-  EXPECT_LE(s1, 2);
-  ExpectFrames(got, {notice("03 00", "00 00 00 11", s0), notice("03 01", "00 00 00 12", s1)}, "online notices");
+  ExpectFrames(Sent(b), {notice("03 00", "00 00 00 11"), notice("03 01", "00 00 00 12")}, "online notices");
   DestroySession(a);
   ExpectFrames(Sent(b), {Hex("2A 02 03 02 00 17  00 03 00 0C 00 00 00 00 00 13  04 '1000'  00 00  00 01  00 02 00 00")},
                "departure notice");
@@ -88,28 +85,28 @@ TEST_F(PresenceFrames, MessagesAcknowledgementsAndTheirFrames) {
   } cases[] = {
       {"channel 1", &a, MessageSnac("00 01", "2000", kTlvHi, "  00 06 00 00"),
        {},
-       {Hex("2A 02 04 01 00 4E  00 04 00 07 00 00 00 00 00 21 " + kCookie + " 00 01  04 '1000'  00 00  00 04"
+       {Hex("2A 02 06 00 00 4E  00 04 00 07 00 00 00 00 00 21 " + kCookie + " 00 01  04 '1000'  00 00  00 04"
             "  00 01 00 02 00 50  00 06 00 04 00 20 00 00  00 0F 00 04 00 00 42 E0  00 03 00 04 3E 37 5B D7  " +
             kTlvHi)}},
       {"channel 4", &a, MessageSnac("00 04", "2000", kTlvYo),
        {},
-       {Hex("2A 02 04 02 00 4A  00 04 00 07 00 00 00 00 00 22 " + kCookie + " 00 04  04 '1000'  00 00  00 04"
+       {Hex("2A 02 06 01 00 4A  00 04 00 07 00 00 00 00 00 22 " + kCookie + " 00 04  04 '1000'  00 00  00 04"
             "  00 01 00 02 00 50  00 06 00 04 00 20 00 00  00 0F 00 04 00 00 42 E0  00 03 00 04 3E 37 5B D7  " +
             kTlvYo)}},
-      // Channel 2: the sender's acknowledgement first (current sequence number), then the
-      // message with the counter incremented first.
+      // Channel 2: the sender's acknowledgement, then the message; every frame carries the
+      // next sequence number of the connection it goes to.
       {"channel 2", &a, MessageSnac("00 02", "2000", "00 05 00 06 00 00 C1 C2 09 46"),
-       {Hex("2A 02 04 02 00 19  00 04 00 0C 00 00 0A 0B 0C 0D " + kCookie + " 00 02  04 '2000'")},
-       {Hex("2A 02 04 04 00 45  00 04 00 07 00 00 00 00 00 23 " + kCookie + " 00 02  04 '1000'  00 00  00 04"
+       {Hex("2A 02 04 00 00 19  00 04 00 0C 00 00 0A 0B 0C 0D " + kCookie + " 00 02  04 '2000'")},
+       {Hex("2A 02 06 02 00 45  00 04 00 07 00 00 00 00 00 23 " + kCookie + " 00 02  04 '1000'  00 00  00 04"
             "  00 01 00 02 00 50  00 06 00 04 00 20 00 00  00 0F 00 04 00 00 42 E0  00 03 00 04 3E 37 5B D7"
             "  00 05 00 06 00 00 C1 C2 09 46")}},
       {"channel 2 to nobody: only the acknowledgement", &a, MessageSnac("00 02", "5555", "00 05 00 02 00 00"),
-       {Hex("2A 02 04 04 00 19  00 04 00 0C 00 00 0A 0B 0C 0D " + kCookie + " 00 02  04 '5555'")},
+       {Hex("2A 02 04 01 00 19  00 04 00 0C 00 00 0A 0B 0C 0D " + kCookie + " 00 02  04 '5555'")},
        {}},
       // The acknowledgement names the client that acknowledges, and keeps what follows.
       {"client acknowledgement", &b,
        Hex("00 04 00 0B 00 00 0A 0B 0C 0D " + kCookie + " 00 02  04 '1000'  00 03  00 1B 00 08 'I am away'"),
-       {Hex("2A 02 06 00 00 28  00 04 00 0B 00 00 00 00 00 24 " + kCookie + " 00 02  04 '2000'"
+       {Hex("2A 02 04 02 00 28  00 04 00 0B 00 00 00 00 00 24 " + kCookie + " 00 02  04 '2000'"
             "  00 03  00 1B 00 08 'I am away'")},
        {}},
       {"acknowledgement to nobody", &b, Hex("00 04 00 0B 00 00 0A 0B 0C 0D " + kCookie + " 00 02  04 '5555'  00 03"),
@@ -122,7 +119,7 @@ TEST_F(PresenceFrames, MessagesAcknowledgementsAndTheirFrames) {
        {}, {}},
       {"channel 4, URL type", &a, MessageSnac("00 04", "2000", "00 05 00 0B  E8 03 00 00  04 00  03 00 'Yo' 00"),
        {},
-       {Hex("2A 02 04 06 00 4A  00 04 00 07 00 00 00 00 00 25 " + kCookie + " 00 04  04 '1000'  00 00  00 04"
+       {Hex("2A 02 06 03 00 4A  00 04 00 07 00 00 00 00 00 25 " + kCookie + " 00 04  04 '1000'  00 00  00 04"
             "  00 01 00 02 00 50  00 06 00 04 00 20 00 00  00 0F 00 04 00 00 42 E0  00 03 00 04 3E 37 5B D7"
             "  00 05 00 0B  E8 03 00 00  04 00  03 00 'Yo' 00")}},
   };
@@ -163,10 +160,10 @@ TEST_F(PresenceFrames, ListRelayRewritesTextAndInnerNumber) {
   Dispatch(a, MessageSnac("00 04", "300", kTlvYo));
   const std::string head = "00 0F 00 04 00 00 42 E0  00 03 00 04 3E 37 5B D7";
   ExpectFrames(Sent(b),
-               {Hex("2A 02 01 01 00 59  00 04 00 07 00 00 00 00 00 01 " + kCookie + " 00 01  03 '300'  00 00  00 04"
+               {Hex("2A 02 02 00 00 59  00 04 00 07 00 00 00 00 00 01 " + kCookie + " 00 01  03 '300'  00 00  00 04"
                     "  00 01 00 02 00 50  00 06 00 04 00 00 00 00  " + head +
                     "  00 02 00 1B  05 01 00 01 01  01 01 00 12 00 00 00 00 'From 1000:' 0D 0A 'Hi'"),
-                Hex("2A 02 01 02 00 55  00 04 00 07 00 00 00 00 00 02 " + kCookie + " 00 04  03 '300'  00 00  00 04"
+                Hex("2A 02 02 01 00 55  00 04 00 07 00 00 00 00 00 02 " + kCookie + " 00 04  03 '300'  00 00  00 04"
                     "  00 01 00 02 00 50  00 06 00 04 00 00 00 00  " + head +
                     "  00 05 00 17  2C 01 00 00  01 00  0F 00 'From 1000:' 0D 0A 'Yo' 00")},
                "relayed through list 300");
@@ -187,12 +184,12 @@ TEST_F(PresenceFrames, AuthorizationForwardingAndTheOfflineStore) {
   Dispatch(a, Hex("00 13 00 18 00 00 0A 0B 0C 0D  04 '2000'  00 06 'please'  00 00"));
   Dispatch(b, Hex("00 13 00 1A 00 00 0A 0B 0C 0D  04 '1000'  00  00 02 'no'  00 00"));
   Dispatch(b, Hex("00 13 00 1A 00 00 0A 0B 0C 0D  04 '1000'  01  00 00  00 00"));
-  ExpectFrames(Sent(b), {Hex("2A 02 01 01 00 19  00 13 00 19 00 00 00 00 00 31  04 '1000'  00 06 'please'  00 00")},
+  ExpectFrames(Sent(b), {Hex("2A 02 02 00 00 19  00 13 00 19 00 00 00 00 00 31  04 '1000'  00 06 'please'  00 00")},
                "authorization request");
   // Both as 13/1B: the replier, the flag (0 declined, 1 granted), the reason.
   ExpectFrames(Sent(a),
-               {Hex("2A 02 02 01 00 14  00 13 00 1B 00 00 00 00 00 32  04 '2000'  00  00 02 'no'"),
-                Hex("2A 02 02 02 00 12  00 13 00 1B 00 00 00 00 00 33  04 '2000'  01  00 00")},
+               {Hex("2A 02 01 00 00 14  00 13 00 1B 00 00 00 00 00 32  04 '2000'  00  00 02 'no'"),
+                Hex("2A 02 01 01 00 12  00 13 00 1B 00 00 00 00 00 33  04 '2000'  01  00 00")},
                "authorization replies");
 
   // To 3000, who is not connected: a message and a request are stored, and replayed at its
@@ -218,6 +215,32 @@ TEST_F(PresenceFrames, AuthorizationForwardingAndTheOfflineStore) {
   Dispatch(c, Hex("00 15 00 02 00 00 71 72 73 74  00 01 00 0A  08 00  B8 0B 00 00  3E 00  08 99"));
   Dispatch(c, request);
   EXPECT_TRUE(Sent(c).empty());
+}
+
+// AIM-style retrieval (0x0004/0x0010) of the same store: the stored message as an incoming
+// message marked stored, with its time, then the end reply; after that nothing is left for
+// either way of asking.
+TEST_F(PresenceFrames, OfflineRetrievalByMessagingFamilyDeliversEachMessageOnce) {
+  ClientInfo& a = Online(1000, 0x0100);
+  std::time_t now = std::time(nullptr);
+  Dispatch(a, MessageSnac("00 01", "3000", kTlvHi, "  00 06 00 00"));
+  ClientInfo& c = Online(3000, 0x0500);
+  const Bytes retrieve = Hex("00 04 00 10 00 00 00 00 00 07");
+  Dispatch(c, retrieve);
+  if (std::time(nullptr) / 60 != now / 60) GTEST_SKIP() << "the minute changed while storing";
+  char sent[16];
+  uint32_t minute = static_cast<uint32_t>(now - now % 60);
+  std::snprintf(sent, sizeof sent, "%02X %02X %02X %02X", minute >> 24, (minute >> 16) & 0xFF, (minute >> 8) & 0xFF,
+                minute & 0xFF);
+  ExpectFrames(Sent(c),
+               {Hex("2A 02 05 00 00 3C  00 04 00 07 00 00 00 00 00 07  " + std::string(sent) +
+                    " 00 00 00 01  00 01  04 '1000'  00 00  00 00"
+                    "  00 02 00 0F  05 01 00 01 01  01 01 00 06 00 00 00 00 'Hi'  00 06 00 00  00 16 00 04 " + sent),
+                Hex("2A 02 05 01 00 0A  00 04 00 17 00 00 00 00 00 07")},
+               "retrieved");
+  Dispatch(c, Hex("00 15 00 02 00 00 71 72 73 74  00 01 00 0A  08 00  B8 0B 00 00  3C 00  07 99"));
+  Dispatch(c, retrieve);
+  ExpectFrames(Sent(c), {Hex("2A 02 05 02 00 0A  00 04 00 17 00 00 00 00 00 07")}, "asked again");
 }
 
 }  // namespace
