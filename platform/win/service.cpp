@@ -66,7 +66,8 @@ void WINAPI ControlHandler(DWORD control) {
 void WINAPI ServiceMain(DWORD, LPSTR*) {
   g_status.dwServiceType = 0x30;
   g_status.dwCurrentState = SERVICE_START_PENDING;
-  g_status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+  // Parameter change is the reload that SIGHUP asks for on other systems.
+  g_status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_PARAMCHANGE;
   g_statusHandle = RegisterServiceCtrlHandlerA(g_def->name.c_str(), ControlHandler);
   if (g_statusHandle == nullptr) return;
   ServiceState = SERVICE_RUNNING;

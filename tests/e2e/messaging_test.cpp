@@ -325,6 +325,7 @@ class StoredListWrites : public Messaging {
 };
 
 TEST_F(StoredListWrites, AFailedWriteIsNotStoredAndTakenBack) {
+  VORN_SKIP_ON_WINDOWS("the fault plan travels in the environment, which a service does not inherit");
   OscarClient a;
   Login(a, 1000);
   auto item = [](const std::string& name, uint16_t id) {

@@ -43,6 +43,7 @@ std::string WithProgram(std::string text, const std::string& program) {
 // Every command line that is not "setup", "delete" or none is answered without starting the
 // server: anything unknown is refused with exit code 2 and the usage on standard error.
 TEST(ServerCommandLine, HelpVersionAndUnknownArgumentsNeverStartTheServer) {
+  VORN_SKIP_ON_WINDOWS("the usage texts name the programs with .exe");
   const struct {
     const char* program;
     std::string banner;
@@ -78,6 +79,7 @@ TEST(ServerCommandLine, HelpVersionAndUnknownArgumentsNeverStartTheServer) {
 // A port another program holds: both servers end with exit code 1 and say where and why, on
 // standard error and in the log after the failure line.
 TEST(ServerStart, APortThatIsTakenIsReportedWithAddressPortAndReason) {
+  VORN_SKIP_ON_WINDOWS("a service's exit code and standard error go to the service control manager");
   for (const char* program : {"VornAuth", "VornBOS"}) {
     DataDir dir;
     dir.WriteIni(8);
@@ -146,6 +148,7 @@ std::string SourceFile(const std::string& relative) {
 // "setup" writes a unit that runs the server as the owner of its data folder, confined as the
 // packaged units are; both score at most 2.0 ("OK") in systemd-analyze security.
 TEST(ServiceSetup, UnitRunsAsTheDataFolderOwnerWithThePackagedHardening) {
+  VORN_SKIP_ON_WINDOWS("setup writes systemd units here; the service control manager's are in win_services");
   for (const char* program : {"VornAuth", "VornBOS"}) {
     DataDir dir;
     dir.WriteIni(8);

@@ -251,6 +251,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& args,
     while ((n = ::read(errFd, buf, sizeof buf)) > 0) errors->append(buf, static_cast<size_t>(n));
     ::close(errFd);
     ::unlink(errName);
+    if (std::getenv("VORN_PROGRAM_LAUNCHER")) std::erase(*errors, '\r');
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

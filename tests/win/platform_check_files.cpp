@@ -131,11 +131,23 @@ void DurableReplace(const std::string& dir) {
         "stale temporaries of user files and cookies removed, others and young ones kept");
 }
 
+// Wine reuses process ids, so a folder named after one may hold an earlier run's files.
+void EmptyFolder(const std::string& dir) {
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + "*").c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((dir + fd.cFileName).c_str());
+  } while (FindNextFileA(f, &fd));
+  FindClose(f);
+}
+
 }  // namespace
 
 void StorageGuarantees(const std::string& dir) {
   const std::string store = dir + "store\\";
   CreateDirectoryA(store.c_str(), nullptr);
+  EmptyFolder(store);
   Appends(store);
   CookieInPlace(store);
   DurableReplace(store);

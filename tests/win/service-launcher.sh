@@ -4,8 +4,8 @@
 #   service-launcher.sh BIN/VornBOS
 # with VORN_PATH naming the data folder, exactly as it runs the Linux program, and signals
 # this script as it would signal the server. The signals become service controls through
-# service_host.exe: TERM and INT stop, USR1 pauses, USR2 continues, HUP pauses and
-# continues. The script ends with the service's exit code.
+# service_host.exe: TERM and INT stop, USR1 pauses, USR2 continues, HUP is the parameter
+# change (the reload). The script ends with the service's exit code.
 set -u
 exe=$1
 [[ -f $exe ]] || exe=$exe.exe
@@ -23,7 +23,7 @@ send() { echo "$1" >&"$host_in" 2>/dev/null; }
 trap 'send stop' TERM INT
 trap 'send pause' USR1
 trap 'send continue' USR2
-trap 'send pause; send continue' HUP
+trap 'send reload' HUP
 
 # A trapped signal ends wait early (status above 128); wait again until the host has ended.
 while :; do

@@ -1,7 +1,7 @@
 // Runs one Vorn server as a real Windows service for the end-to-end tests, in one Wine
 // process: points the data-folder registry value at the test's folder, installs and starts
 // the service, then carries out the controls read from standard input, one per line
-// ("pause", "continue", "stop"; end of input is a stop). After the stop it waits for the
+// ("pause", "continue", "reload", "stop"; end of input is a stop). After the stop it waits for the
 // stopped state, removes the service and exits with the service's exit code.
 //   service_host NAME PROGRAM.exe DATA-FOLDER\  (the folder ends in a backslash)
 #include <windows.h>
@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
       DWORD control = 0;
       if (!std::strncmp(line, "pause", 5)) control = SERVICE_CONTROL_PAUSE;
       else if (!std::strncmp(line, "continue", 8)) control = SERVICE_CONTROL_CONTINUE;
+      else if (!std::strncmp(line, "reload", 6)) control = SERVICE_CONTROL_PARAMCHANGE;
       else if (!std::strncmp(line, "stop", 4)) break;
       if (control != 0 && !ControlService(svc, control, &status))
         std::fprintf(stderr, "service_host: control %lu failed: %lu\n", control, GetLastError());
