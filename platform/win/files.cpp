@@ -224,26 +224,6 @@ AppendResult AppendBatch::Append(const std::string& path, const void* data, size
   return r;
 }
 
-AppendBatch::Flush AppendBatch::Detach() {
-  Flush f(std::move(files_));
-  files_.clear();
-  return f;
-}
-
-std::vector<AppendBatch::Outcome> AppendBatch::Commit() {
-  Flush f = Detach();
-  f.Run();
-  return f.Finish();
-}
-
-void AppendBatch::Poison(const std::string& path, uint64_t keptSize, int err) {
-  for (Open& f : files_)
-    if (f.path == path) {
-      f.err = err;
-      f.startSize = std::min(f.startSize, keptSize);
-    }
-}
-
 AppendBatch::Flush::~Flush() {
   for (const Open& f : files_) CloseHandle(reinterpret_cast<HANDLE>(f.fd));
 }
