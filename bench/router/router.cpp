@@ -16,6 +16,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "../common/epoll_server.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -161,56 +163,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: router PORT\n");
     return 2;
   }
-  std::signal(SIGPIPE, SIG_IGN);
-  rlimit rl{};
-  getrlimit(RLIMIT_NOFILE, &rl);
-  rl.rlim_cur = rl.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &rl);
-  int lfd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-  int on = 1;
-  setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[1])));
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (bind(lfd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(lfd, 4096) != 0) {
-    std::perror("router");
-    return 1;
-  }
-  int ep = epoll_create1(0);
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.fd = lfd;
-  epoll_ctl(ep, EPOLL_CTL_ADD, lfd, &ev);
-  epoll_event events[512];
-  for (;;) {
-    int n = epoll_wait(ep, events, 512, -1);
-    for (int i = 0; i < n; ++i) {
-      int fd = events[i].data.fd;
-      if (fd == lfd) {
-        for (;;) {
-          int c = accept4(lfd, nullptr, nullptr, SOCK_NONBLOCK);
-          if (c < 0) break;
-          setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-          At(c) = Conn{};
-          At(c).fd = c;
-          epoll_event cev{};
-          cev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-          cev.data.fd = c;
-          epoll_ctl(ep, EPOLL_CTL_ADD, c, &cev);
+  return bench::RunEpollServer(
+      "router", static_cast<uint16_t>(std::atoi(argv[1])),
+      [](int c) {
+        At(c) = Conn{};
+        At(c).fd = c;
+      },
+      [](int ep, int fd, uint32_t events) {
+        (void)ep;
+        if (At(fd).fd < 0) return;
+        if (events & EPOLLOUT) Flush(At(fd));
+        if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Readable(fd);
+      },
+      [] {
+        // One send per connection that got frames in this batch.
+        for (int fd : dirty) {
+          Conn& c = At(fd);
+          c.dirty = false;
+          if (c.fd >= 0) Flush(c);
         }
-        continue;
-      }
-      if (At(fd).fd < 0) continue;
-      if (events[i].events & EPOLLOUT) Flush(At(fd));
-      if (events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Readable(fd);
-    }
-    // One send per connection that got frames in this batch.
-    for (int fd : dirty) {
-      Conn& c = At(fd);
-      c.dirty = false;
-      if (c.fd >= 0) Flush(c);
-    }
-    dirty.clear();
-  }
+        dirty.clear();
+      });
 }
