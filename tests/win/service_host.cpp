@@ -56,9 +56,15 @@ int main(int argc, char** argv) {
   SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (!scm) return std::fprintf(stderr, "service_host: OpenSCManager failed: %lu\n", GetLastError()), 3;
   RemoveLeftover(scm, name);
-  SC_HANDLE svc = CreateServiceA(scm, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr,
-                                 nullptr, nullptr, nullptr);
+  // A service removed while its process was still ending stays "marked for deletion" until
+  // the process is gone: wait for that, up to 15 s.
+  SC_HANDLE svc = nullptr;
+  for (int waited = 0; waited <= 15000; waited += 50) {
+    svc = CreateServiceA(scm, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                         SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (svc || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) break;
+    Sleep(50);
+  }
   if (!svc) return std::fprintf(stderr, "service_host: CreateService failed: %lu\n", GetLastError()), 3;
   int rc = 3;
   SERVICE_STATUS status{};
@@ -83,6 +89,13 @@ int main(int argc, char** argv) {
   }
   DeleteService(svc);
   CloseServiceHandle(svc);
+  // The next test installs the same name: end only when the service is really gone.
+  for (int waited = 0; waited < 10000; waited += 50) {
+    SC_HANDLE left = OpenServiceA(scm, name, SERVICE_QUERY_STATUS);
+    if (!left) break;
+    CloseServiceHandle(left);
+    Sleep(50);
+  }
   CloseServiceHandle(scm);
   return rc;
 }
