@@ -212,8 +212,16 @@ struct Pools {
 };
 
 Pools& ThreadPools() {
+#ifdef _WIN32
+  // MinGW runs thread-exit destructors through a key that the process's exit then deletes
+  // under a lock, which held a stopped service's exit for seconds: there the storage of a
+  // thread is left to the process's end.
+  static thread_local Pools* p = new Pools;
+  return *p;
+#else
   static thread_local Pools p;
   return p;
+#endif
 }
 
 }  // namespace
