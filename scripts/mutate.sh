@@ -152,17 +152,17 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/mutate-XXXXXX")
 # Runs the module's tests; prints the names of the failing tests (or what ended
 # a run) on stdout. Returns 0 when every test passed.
 run_tests() {
-  local spec exe filter out rc failed=0
+  local entry exe filter out rc failed=0
   if [[ $suite == 1 ]]; then
     out=$work/out.txt
     ctest --test-dir "$build" -j2 --timeout 300 >"$out" 2>&1 && return 0
     sed -n '/tests FAILED:/,$p' "$out" | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*/\1/p'
     return 1
   fi
-  for spec in "${tests[@]}"; do
-    exe=${spec%% *}
+  for entry in "${tests[@]}"; do
+    exe=${entry%% *}
     filter=""
-    [[ $spec == *" "* ]] && filter=${spec#* }
+    [[ $entry == *" "* ]] && filter=${entry#* }
     [[ $unfiltered == 1 ]] && filter=""
     out=$work/out.txt
     timeout 300 "$build/tests/$exe" ${filter:+"--gtest_filter=$filter"} >"$out" 2>&1
