@@ -263,7 +263,8 @@ TEST_F(Api, MetricsCountWhatHappened) {
   json s = Call("GET", "/api/stats").j();
   EXPECT_EQ(s["sessions"], 1);
   EXPECT_EQ(s["messages_routed"]["1"], 1);
-  EXPECT_GE(s["admin_requests"]["ok"].get<int>(), 2);
+  // A request is counted once its answer is written, so the count of the one before may trail.
+  EXPECT_TRUE(WaitFor([&] { return Call("GET", "/api/stats").j()["admin_requests"]["ok"].get<int>() >= 3; }, 4000));
   EXPECT_TRUE(WaitFor([&] { return Call("GET", "/api/stats/history").j()["samples"].size() >= 3; }, 4000));
   EXPECT_EQ(Call("GET", "/api/health").j()["status"], "ok");
 }
