@@ -166,12 +166,12 @@ python3 scripts/package_signon.py 127.0.0.1 "$auth_port" "$bos_port" 1000 s3cret
 online=""
 for _ in $(seq 100); do
   online=$(vornadmin --json online)
-  echo "$online" | grep -q '"uin": 1000' && break
+  echo "$online" | grep -Eq '"uin": ?1000\b' && break
   kill -0 "$signon" 2>/dev/null || break
   sleep 0.2
 done
 echo "online: $online"
-echo "$online" | grep -q '"uin":1000' || fail "vornadmin online does not show the client"
+echo "$online" | grep -Eq '"uin": ?1000\b' || fail "vornadmin online does not show the client"
 wait "$signon" || fail "the client could not sign on"
 [ -s /var/lib/vorn/Cookie/1000 ] || fail "no login cookie written"
 ls /var/lib/vorn/*.log >/dev/null 2>&1 || fail "the servers wrote no log in /var/lib/vorn"
