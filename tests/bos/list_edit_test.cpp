@@ -8,23 +8,13 @@
 #include "VornBOS/ssi/store.h"
 #include "server-core/wire.h"
 #include "tests/bos/bos_fixture.h"
+#include "tests/bos/client_snac.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Snac(uint16_t family, uint16_t subtype, const Bytes& body) {
-  WireWriter w;
-  w.be16(family).be16(subtype).be16(0).be32(0x01020304).bytes(body.data(), body.size());
-  return w.buffer();
-}
-
-Bytes Item(const std::string& name, uint16_t group, uint16_t id, uint16_t type, const Bytes& tlvs = {}) {
-  WireWriter w;
-  w.be16(static_cast<uint16_t>(name.size())).bytes(name).be16(group).be16(id).be16(type);
-  w.be16(static_cast<uint16_t>(tlvs.size())).bytes(tlvs.data(), tlvs.size());
-  return w.buffer();
-}
+using client_snac::Snac;
+using client_snac::Item;
 
 uint16_t Subtype(const FlapFrame& f) { return static_cast<uint16_t>(f.data[6 + 2] << 8 | f.data[6 + 3]); }
 

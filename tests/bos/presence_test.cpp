@@ -6,16 +6,12 @@
 #include "VornBOS/presence/presence.h"
 #include "server-core/wire.h"
 #include "tests/bos/bos_fixture.h"
+#include "tests/bos/client_snac.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Snac(uint16_t family, uint16_t subtype, const Bytes& body) {
-  WireWriter w;
-  w.be16(family).be16(subtype).be16(0).be32(0x01020304).bytes(body.data(), body.size());
-  return w.buffer();
-}
+using client_snac::Snac;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
