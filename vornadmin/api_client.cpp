@@ -61,18 +61,6 @@ json ParseBody(const ApiReply& r) {
 
 std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-// The ICQ status word as people know it.
-std::string StatusName(uint32_t status) {
-  if ((status & 0xFFFF) == 0xFFFF) return "not set";
-  if (status & 0x0100) return "invisible";
-  if (status & 0x0002) return "do not disturb";
-  if (status & 0x0010) return "occupied";
-  if (status & 0x0004) return "not available";
-  if (status & 0x0001) return "away";
-  if (status & 0x0020) return "free for chat";
-  return "online";
-}
-
 std::string LocalTime(long long unixTime) {
   std::time_t t = static_cast<std::time_t>(unixTime);
   std::tm tm{};
@@ -161,7 +149,7 @@ void OnlineCommand(Context& ctx, const std::vector<std::string>& words) {
   for (const auto& s : all) {
     std::snprintf(line, sizeof line, "%-10u  %-16s  %-15s  %-14s  %-19s  %s", s["uin"].get<uint32_t>(),
                   s["nick"].get<std::string>().c_str(), s["address"].get<std::string>().c_str(),
-                  StatusName(s["status"].get<uint32_t>()).c_str(), LocalTime(s["signed_on_unix"].get<long long>()).c_str(),
+                  s.value("status_name", std::string("?")).c_str(), LocalTime(s["signed_on_unix"].get<long long>()).c_str(),
                   Duration(s["idle_seconds"].get<long long>()).c_str());
     *ctx.out << line << "\n";
   }

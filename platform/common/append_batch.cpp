@@ -5,6 +5,12 @@
 
 namespace plat {
 
+bool AppendBatch::Holds(const std::string& path) const {
+  for (const Open& f : files_)
+    if (f.path == path) return true;
+  return false;
+}
+
 AppendBatch::Flush AppendBatch::Detach() {
   Flush f(std::move(files_));
   files_.clear();

@@ -297,12 +297,6 @@ AppendBatch::~AppendBatch() {
 }
 
 
-bool AppendBatch::Holds(const std::string& path) const {
-  for (const Open& f : files_)
-    if (f.path == path) return true;
-  return false;
-}
-
 AppendResult AppendBatch::Append(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err) {
   Open* file = nullptr;
   for (Open& f : files_)

@@ -174,12 +174,6 @@ AppendBatch::~AppendBatch() {
   for (const Open& f : files_) CloseHandle(reinterpret_cast<HANDLE>(f.fd));
 }
 
-bool AppendBatch::Holds(const std::string& path) const {
-  for (const Open& f : files_)
-    if (f.path == path) return true;
-  return false;
-}
-
 // Writes the record at once, whole or not at all, and keeps the file open for Commit.
 AppendResult AppendBatch::Append(const std::string& path, const void* data, size_t len, uint64_t maxSize, int& err) {
   Open* file = nullptr;
