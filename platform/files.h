@@ -113,6 +113,31 @@ bool FileExists(const std::string& path);
 // The file's size, or an error (ENOENT when it does not exist).
 bool FileSize(const std::string& path, uint64_t& size, int& err);
 
+// Gives a complete file made under a temporary name (already flushed, as WriteFileAtomic and
+// WriteProfileStrings leave it) its final name, only when no file has that name: false with
+// errno EEXIST when one has, and the existing file is untouched. The new name is made durable
+// (the folder is flushed on POSIX, the move is written through on Windows). The temporary
+// name is gone afterwards, whatever the outcome.
+bool PublishNewFile(const std::string& tmp, const std::string& path);
+
+// Whether this process may read (write false) or change (write true) what is at path, by the
+// system's own rules: access(2) on POSIX; on Windows a folder is probed with a file made and
+// removed in it, a file is opened for that use. False with errno set when not.
+bool MayAccess(const std::string& path, bool write);
+
+// The Unix permission bits and owner of a file or folder (following links). Nothing on
+// Windows, whose access rights live in ACLs, or when path cannot be looked at.
+struct UnixRights {
+  unsigned mode = 0;
+  uint32_t uid = 0;
+};
+std::optional<UnixRights> UnixRightsOf(const std::string& path);
+
+// Run as root on POSIX, gives a file the owner and group of its folder (the servers' user),
+// so that the servers can still read and replace a file an administrator made. Does nothing
+// for other users, and nothing on Windows, where a new file takes its rights from its folder.
+void GiveToFolderOwner(const std::string& path);
+
 // True when a file can be created in dir (a probe file is made and removed); err tells why not.
 bool DirWritable(const std::string& dir, int& err);
 // True when path can be opened for appending (it is created if missing); err tells why not.

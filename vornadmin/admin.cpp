@@ -1,5 +1,6 @@
 #include "vornadmin/admin.h"
 
+#include "platform/system.h"
 #include "vorn_version.h"
 
 #include <cstdlib>
@@ -34,7 +35,15 @@ constexpr const char* kUsage =
     "  token new\n"
     "  send FROM TO TEXT [--port PORT]\n"
     "  check\n"
+#ifdef _WIN32
+    "The data folder is --data DIR, else %VORN_PATH%, else the registry value \"path\" of\n"
+    "HKLM\\SOFTWARE\\Tarn\\Vorn that the services read.\n"
+    "In the Windows build online, kick, stats, reload and token are not available (VornBOS.exe\n"
+    "serves no management API); user lock and unlock change the user file, and the lock holds\n"
+    "from the next sign-on; check does not look at file rights (ACLs, not modes and owners).\n";
+#else
     "The data folder is --data DIR, else $VORN_PATH, else /var/lib/vorn/.\n";
+#endif
 
 // Options that take a value; every other option is a flag.
 const std::set<std::string> kValueOptions = {"--data", "--password", "--nick", "--first", "--last",
@@ -79,10 +88,12 @@ std::string DataFolder(const Args& a) {
     d = *v;
   else if (const char* env = std::getenv("VORN_PATH"); env && *env)
     d = env;
-  else
+  else if (!kWindowsBuild)
     d = kDefaultData;
+  else if (plat::ReadDataPathSetting(d) != plat::SettingRead::kFound || d.empty())
+    throw Failure("no data folder: give --data DIR (the registry value \"path\" of HKLM\\SOFTWARE\\Tarn\\Vorn is not set)");
   if (d.empty()) throw UsageError("--data needs a folder");
-  if (d.back() != '/') d += '/';
+  if (d.back() != '/' && !(kWindowsBuild && d.back() == '\\')) d += '/';
   return d;
 }
 
@@ -130,6 +141,12 @@ std::optional<std::string> Args::Get(const std::string& name) const {
   return it->second;
 }
 
+void NotInWindowsBuild(const std::string& command) {
+  throw Failure("'" + command +
+                "' is not available in the Windows build: it works through VornBOS's management API, "
+                "which only the Linux build serves");
+}
+
 void AllowOptions(const Context& ctx, const std::vector<std::string>& names) {
   for (const auto& [name, value] : ctx.args.options) {
     if (name == "--data" || name == "--json" || name == "--help" || name == "--version") continue;
@@ -149,7 +166,7 @@ int RunAdmin(const std::vector<std::string>& argv, std::istream& in, std::ostrea
     Context ctx;
     ctx.args = Parse(argv);
     ctx.json = ctx.args.Has("--json");
-    ctx.data = DataFolder(ctx.args);
+    if (!ctx.args.Has("--help") && !ctx.args.Has("--version")) ctx.data = DataFolder(ctx.args);
     ctx.in = &in;
     ctx.out = &out;
     ctx.err = &err;

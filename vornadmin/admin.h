@@ -10,6 +10,12 @@
 
 namespace vornadmin {
 
+#ifdef _WIN32
+constexpr bool kWindowsBuild = true;
+#else
+constexpr bool kWindowsBuild = false;
+#endif
+
 // Exit codes, in the habit of Debian's own admin tools.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
@@ -65,6 +71,9 @@ void KickCommand(Context& ctx, const std::vector<std::string>& words);
 void StatsCommand(Context& ctx, const std::vector<std::string>& words);
 void ReloadCommand(Context& ctx, const std::vector<std::string>& words);
 void TokenCommand(Context& ctx, const std::vector<std::string>& words);
+// The Windows build has no management API: online, kick, stats, reload and token refuse
+// with this failure.
+[[noreturn]] void NotInWindowsBuild(const std::string& command);
 
 // Sets or clears [Main] Locked of a user file; a lock also empties the user's login cookie.
 void SetUserLock(const std::string& data, uint32_t uin, bool locked);

@@ -1,5 +1,6 @@
 // The commands that work through the management API of the running VornBOS: online, kick,
-// stats, reload (and user lock/unlock in users.cpp); token new makes the API's token.
+// stats, reload (and user lock/unlock in users.cpp). Linux build only (api_off.cpp stands in
+// on Windows).
 #include <httplib.h>
 
 #include <cstdio>
@@ -21,7 +22,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int kApiTimeoutSeconds = 10;
-constexpr size_t kTokenBytes = 32;
 
 struct Endpoint {
   std::string host;
@@ -78,26 +78,6 @@ std::string Duration(long long s) {
 }
 
 }  // namespace
-
-std::string AdminTokenFile(const std::string& data) { return data + "admin.token"; }
-
-std::string NewAdminToken(const std::string& data) {
-  uint8_t raw[kTokenBytes];
-  if (!plat::RandomBytes(raw, sizeof raw)) throw Failure("the system's random source failed");
-  static const char* kHex = "0123456789abcdef";
-  std::string token;
-  for (uint8_t b : raw) {
-    token += kHex[b >> 4];
-    token += kHex[b & 15];
-  }
-  std::string path = AdminTokenFile(data);
-  std::string text = token + "\n";
-  plat::FolderLock hold(path);  // writers of the data folder take turns
-  if (!plat::WriteFileAtomic(path, text.data(), text.size(), 0600))
-    throw Failure("cannot write " + path + ": " + ErrnoText());
-  AdoptFolderOwner(path);
-  return token;
-}
 
 ApiReply CallApi(Context& ctx, const std::string& method, const std::string& path, const std::string& body) {
   Endpoint e = ApiEndpoint(ctx);
@@ -197,17 +177,6 @@ void ReloadCommand(Context& ctx, const std::vector<std::string>& words) {
     *ctx.out << JsonObject().Bool("reloaded", true).Text() << "\n";
   else
     *ctx.out << "VornBOS reloaded vorn.ini\n";
-}
-
-void TokenCommand(Context& ctx, const std::vector<std::string>& words) {
-  if (words.size() != 1 || words[0] != "new") throw UsageError("expected: vornadmin token new");
-  AllowOptions(ctx, {});
-  RequireFolder(ctx.data);
-  std::string token = NewAdminToken(ctx.data);
-  if (ctx.json)
-    *ctx.out << JsonObject().Str("token", token).Str("file", AdminTokenFile(ctx.data)).Text() << "\n";
-  else
-    *ctx.out << token << "\n";
 }
 
 }  // namespace vornadmin

@@ -1,11 +1,10 @@
 #include "vornadmin/datafolder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
+#include "platform/files.h"
 #include "vornadmin/admin.h"
 
 namespace vornadmin {
@@ -77,18 +76,11 @@ bool IsListNumber(const ListSettings& s, uint32_t uin) {
   return false;
 }
 
-void WriteEdits(const std::string& path, const std::vector<plat::ProfileEdit>& edits) {
+void WriteEdits(const std::string& path, const std::vector<plat::ProfileEdit>& edits, unsigned mode) {
   errno = 0;
-  if (!plat::WriteProfileStrings(edits, path))
+  if (!plat::WriteProfileStrings(edits, path, mode))
     throw Failure("cannot write " + path + ": " + ErrnoText() + " (nothing was changed)");
-  AdoptFolderOwner(path);
-}
-
-void AdoptFolderOwner(const std::string& path) {
-  if (::geteuid() != 0) return;
-  std::string dir = path.substr(0, path.find_last_of('/') + 1);
-  struct stat st{};
-  if (::stat(dir.c_str(), &st) == 0) (void)!::chown(path.c_str(), st.st_uid, st.st_gid);
+  plat::GiveToFolderOwner(path);
 }
 
 void CheckValue(const std::string& value, const char* what, size_t maxLen) {
@@ -105,13 +97,13 @@ void CheckValue(const std::string& value, const char* what, size_t maxLen) {
 std::string ErrnoText() { return errno ? std::strerror(errno) : "unknown error"; }
 
 bool IsFile(const std::string& path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
 }
 
 bool IsDir(const std::string& path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
 }
 
 }  // namespace vornadmin

@@ -37,12 +37,9 @@ bool IsListNumber(const ListSettings& s, uint32_t uin);
 std::optional<std::string> ReadValue(const std::string& path, const std::string& section, const std::string& key);
 
 // One atomic replacement of a file with the edits; a failure names the file and the reason.
-// The file then belongs to the folder's owner (AdoptFolderOwner).
-void WriteEdits(const std::string& path, const std::vector<plat::ProfileEdit>& edits);
-
-// Run as root, a file the tool made goes to the owner of its folder (the servers' user), so
-// the servers can still read and replace it.
-void AdoptFolderOwner(const std::string& path);
+// A new file gets mode; the file then belongs to the folder's owner when the tool runs as
+// root (plat::GiveToFolderOwner), so the servers can still read and replace it.
+void WriteEdits(const std::string& path, const std::vector<plat::ProfileEdit>& edits, unsigned mode = 0644);
 
 // Values an operator types must survive a profile file: one line, no control characters,
 // no white space or quotes around them (the reader would strip those).

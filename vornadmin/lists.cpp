@@ -1,11 +1,10 @@
 // list show | create | delete | add | remove | chat: the broadcast lists of vorn.ini and
 // their member files.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <iostream>
 
+#include "platform/files.h"
 #include "vornadmin/admin.h"
 #include "vornadmin/datafolder.h"
 #include "vornadmin/output.h"
@@ -66,7 +65,7 @@ uint32_t ExistingList(Context& ctx, const std::string& text) {
 
 void Reloaded(Context& ctx) {
   *ctx.err << "vornadmin: VornBOS uses the change after its next configuration reload "
-              "(systemctl reload vornbos, or SIGHUP)\n";
+           << (kWindowsBuild ? "(sc control VornBOS paramchange)\n" : "(systemctl reload vornbos, or SIGHUP)\n");
 }
 
 std::string NumbersJson(const std::vector<uint32_t>& v) {
@@ -152,7 +151,7 @@ void Delete(Context& ctx, const std::vector<std::string>& w) {
   edits.push_back({"Lists", std::to_string(rest.size()), std::nullopt});
   WriteEdits(Ini(ctx), edits);
   std::string file = UserFile(ctx.data, n);
-  if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+  if (!plat::RemoveFile(file))
     *ctx.err << "vornadmin: list " << n << " removed from vorn.ini, but " << file << " stays: " << ErrnoText() << "\n";
   if (ctx.json)
     *ctx.out << JsonObject().Num("list", n).Bool("deleted", true).Text() << "\n";

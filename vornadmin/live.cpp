@@ -1,6 +1,4 @@
 // send: messages for the running VornBOS, through the command protocol on the loopback address.
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -31,7 +29,9 @@ class Link {
  public:
   explicit Link(uint16_t port) : port_(port) {
     int err = 0;
-    s_ = plat::TcpConnect(htonl(INADDR_LOOPBACK), port, kTimeoutMs, err);
+    uint32_t loopback = 0;
+    plat::ResolveHostV4("127.0.0.1", loopback);
+    s_ = plat::TcpConnect(loopback, port, kTimeoutMs, err);
     if (s_ == plat::kInvalidSocket)
       throw Failure("cannot reach VornBOS on 127.0.0.1:" + std::to_string(port) + ": " + plat::ErrorText(err));
     uint8_t hello[vorn::cmd::kHelloSize];

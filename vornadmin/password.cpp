@@ -1,10 +1,8 @@
 #include "vornadmin/password.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <iostream>
 
+#include "platform/system.h"
 #include "vornadmin/datafolder.h"
 
 namespace vornadmin {
@@ -13,20 +11,17 @@ namespace {
 
 // Reads one line from the terminal with echo off, restoring the terminal afterwards.
 std::string ReadHidden(Context& ctx, const char* prompt) {
-  termios old{};
-  bool restore = ::tcgetattr(STDIN_FILENO, &old) == 0;
-  if (restore) {
-    termios quiet = old;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    quiet.c_lflag |= ECHONL;
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  // The prompt comes after echo is off, so nothing typed in answer to it is shown.
-  *ctx.err << prompt << std::flush;
   std::string line;
-  bool got = static_cast<bool>(std::getline(*ctx.in, line));
-  if (restore) ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
+  bool got = false;
+  {
+    plat::EchoOff quiet;
+    // The prompt comes after echo is off, so nothing typed in answer to it is shown.
+    *ctx.err << prompt << std::flush;
+    got = static_cast<bool>(std::getline(*ctx.in, line));
+    if (!quiet.ShowsNewline()) *ctx.err << "\n";
+  }
   if (!got) throw Failure("no password read");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 

@@ -1,10 +1,7 @@
 // user add | passwd | show | list | delete | lock | unlock
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <iostream>
 
 #include "platform/files.h"
@@ -83,8 +80,8 @@ void Done(Context& ctx, const std::string& text, const JsonObject& json) {
 }
 
 // The new file is built under a name the servers never read (not "*.ini"), created 0600
-// because it holds the password, and linked into place only when complete; link() refuses
-// to replace a file another process made meanwhile.
+// because it holds the password, and given its name only when complete and on the disk;
+// plat::PublishNewFile refuses to replace a file another process made meanwhile.
 void Add(Context& ctx, const std::vector<std::string>& w) {
   NeedWords(w, 1, 1, "user add NUMBER [--password P | --password-stdin] [--nick N --first F --last L --email E]");
   AllowOptions(ctx, {"--password", "--password-stdin", "--nick", "--first", "--last", "--email"});
@@ -98,33 +95,30 @@ void Add(Context& ctx, const std::vector<std::string>& w) {
   std::vector<std::string> cleared;
   for (const std::string& f : leftovers) {
     if (!IsFile(f)) continue;
-    if (::unlink(f.c_str()) != 0) throw Failure("a file of an earlier user " + w[0] + " remains and cannot be removed: " + f + ": " + ErrnoText());
+    if (!plat::RemoveFile(f)) throw Failure("a file of an earlier user " + w[0] + " remains and cannot be removed: " + f + ": " + ErrnoText());
     cleared.push_back(f);
   }
   std::vector<plat::ProfileEdit> edits = DetailEdits(ctx);
   edits.insert(edits.begin(), {"Main", "Pass", ObtainPassword(ctx)});
 
-  std::string tmp = ctx.data + "Db/." + std::to_string(uin) + ".new-" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw Failure("cannot create a file in " + ctx.data + "Db/: " + ErrnoText());
-  ::fchmod(fd, 0600);  // whatever the umask
-  ::close(fd);
-  try {
-    WriteEdits(tmp, edits);
-  } catch (...) {
-    ::unlink(tmp.c_str());
-    throw;
+  uint8_t random[4];
+  if (!plat::RandomBytes(random, sizeof random)) throw Failure("the system's random source failed");
+  std::string tmp = ctx.data + "Db/." + std::to_string(uin) + ".new-";
+  for (uint8_t b : random) tmp += "0123456789abcdef"[b >> 4], tmp += "0123456789abcdef"[b & 15];
+  // A new file made 0600 whatever the umask, durably replaced into place (never half written).
+  errno = 0;
+  if (!plat::WriteProfileStrings(edits, tmp, 0600)) {
+    std::string why = ErrnoText();
+    plat::RemoveFile(tmp);
+    throw Failure("cannot create a file in " + ctx.data + "Db/: " + why);
   }
-  int rc = ::link(tmp.c_str(), path.c_str());
-  int linkErr = errno;
-  ::unlink(tmp.c_str());
-  if (rc != 0) {
-    errno = linkErr;
-    if (linkErr == EEXIST) throw Failure("user " + w[0] + " already exists");
+  plat::GiveToFolderOwner(tmp);
+  // The new name must survive a power loss as well as the content.
+  errno = 0;
+  if (!plat::PublishNewFile(tmp, path)) {
+    if (errno == EEXIST) throw Failure("user " + w[0] + " already exists");
     throw Failure("cannot create " + path + ": " + ErrnoText());
   }
-  // The new name must survive a power loss as well as the content.
-  if (!plat::SyncFolder(ctx.data + "Db/")) throw Failure("cannot flush " + ctx.data + "Db/: " + ErrnoText());
   std::string text = "user " + std::to_string(uin) + " added";
   std::vector<std::string> jsonCleared;
   for (const auto& f : cleared) jsonCleared.push_back(JsonString(f));
@@ -140,9 +134,12 @@ void Passwd(Context& ctx, const std::vector<std::string>& w) {
   std::string path = UserFile(ctx.data, uin);
   if (!IsFile(path)) throw Failure("no user " + w[0] + " (add it with 'vornadmin user add')");
   std::string pw = ObtainPassword(ctx);
-  // The file holds the password: make it private first; the atomic write keeps the mode.
-  if (::chmod(path.c_str(), 0600) != 0) throw Failure("cannot change " + path + ": " + ErrnoText());
-  WriteEdits(path, {{"Main", "Pass", pw}});
+  // The file holds the password: make it private first; the atomic write keeps the mode. On
+  // Windows this only clears the read-only attribute: rights there come from the folder's ACL.
+  std::error_code ec;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+  if (ec) throw Failure("cannot change " + path + ": " + ec.message());
+  WriteEdits(path, {{"Main", "Pass", pw}}, 0600);
   Done(ctx, "password of " + std::to_string(uin) + " changed", JsonObject().Num("uin", uin).Bool("changed", true));
 }
 
@@ -152,8 +149,9 @@ void Show(Context& ctx, const std::vector<std::string>& w) {
   uint32_t uin = UserNumber(ctx, w[0]);
   if (!IsFile(UserFile(ctx.data, uin))) throw Failure("no user " + w[0]);
   UserInfo u = ReadUser(ctx.data, uin);
-  struct stat st{};
-  long long olm = ::stat(OfflineFile(ctx.data, uin).c_str(), &st) == 0 ? st.st_size : 0;
+  uint64_t olm = 0;
+  int err = 0;
+  if (!plat::FileSize(OfflineFile(ctx.data, uin), olm, err)) olm = 0;
   if (ctx.json) {
     std::string j = UserJson(u);
     j.pop_back();
@@ -213,11 +211,17 @@ void Lock(Context& ctx, const std::vector<std::string>& w, bool locked) {
   uint32_t uin = UserNumber(ctx, w[0]);
   std::string how = "changed through VornBOS";
   std::optional<ApiReply> reply;
-  try {
-    reply = CallApi(ctx, "POST", "/api/users/" + std::to_string(uin) + (locked ? "/lock" : "/unlock"), "");
-  } catch (const Unreachable& e) {
+  if (kWindowsBuild) {
+    // No management API to end a session: the lock holds from the user's next sign-on.
     SetUserLock(ctx.data, uin, locked);
-    how = std::string("VornBOS not reached (") + e.what() + "), the file was changed";
+    how = "the file was changed; a session already signed on goes on until it ends";
+  } else {
+    try {
+      reply = CallApi(ctx, "POST", "/api/users/" + std::to_string(uin) + (locked ? "/lock" : "/unlock"), "");
+    } catch (const Unreachable& e) {
+      SetUserLock(ctx.data, uin, locked);
+      how = std::string("VornBOS not reached (") + e.what() + "), the file was changed";
+    }
   }
   if (reply) ExpectOk(*reply);
   Done(ctx, "user " + std::to_string(uin) + (locked ? " locked" : " unlocked") + ": " + how,
@@ -236,7 +240,7 @@ void Delete(Context& ctx, const std::vector<std::string>& w) {
   files.push_back(userFile);
   for (const std::string& f : files) {
     std::string dir = f.substr(0, f.find_last_of('/') + 1);
-    if (IsFile(f) && ::access(dir.c_str(), W_OK) != 0)
+    if (IsFile(f) && !plat::MayAccess(dir, true))
       throw Failure("cannot remove " + f + ": " + ErrnoText() + " (nothing was removed)");
   }
   // A signed-on user is signed off first; the server then forgets the stored list without
@@ -244,9 +248,10 @@ void Delete(Context& ctx, const std::vector<std::string>& w) {
   std::optional<int> ended = EndSessionsOf(ctx, uin);
   std::vector<std::string> removed;
   for (const std::string& f : files) {
-    if (::unlink(f.c_str()) == 0)
+    if (!plat::FileExists(f)) continue;  // anything there, a folder too, must go or the delete stops
+    if (plat::RemoveFile(f))
       removed.push_back(f);
-    else if (errno != ENOENT)
+    else
       throw Failure("cannot remove " + f + ": " + ErrnoText() +
                     (removed.empty() ? " (nothing was removed)" : " (removed before: " + removed[0] + ")"));
   }

@@ -512,4 +512,30 @@ FolderLock::~FolderLock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
+bool PublishNewFile(const std::string& tmp, const std::string& path) {
+  // link() refuses a name that is taken, where rename() would replace the file.
+  int e = InjectedFault(FileOp::Rename, path);
+  if (e == 0 && ::link(tmp.c_str(), path.c_str()) != 0) e = errno;
+  ::unlink(tmp.c_str());
+  if (e != 0) {
+    errno = e;
+    return false;
+  }
+  return SyncFolder(FolderOf(path));
+}
+
+bool MayAccess(const std::string& path, bool write) { return ::access(path.c_str(), write ? W_OK : R_OK) == 0; }
+
+std::optional<UnixRights> UnixRightsOf(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return UnixRights{static_cast<unsigned>(st.st_mode & 07777), static_cast<uint32_t>(st.st_uid)};
+}
+
+void GiveToFolderOwner(const std::string& path) {
+  if (::geteuid() != 0) return;
+  struct stat st{};
+  if (::stat(FolderOf(path).c_str(), &st) == 0) (void)!::chown(path.c_str(), st.st_uid, st.st_gid);
+}
+
 }  // namespace plat

@@ -308,8 +308,12 @@ std::vector<std::string> RemoveStaleTempFiles(const std::string& dir, long minAg
 }
 
 bool RemoveFile(const std::string& path) {
-  if (InjectedFault(FileOp::Unlink, path)) return false;
-  return DeleteFileA(path.c_str()) != 0 || LastErrno() == ENOENT;
+  if (int e = InjectedFault(FileOp::Unlink, path)) return errno = e, false;
+  if (DeleteFileA(path.c_str())) return true;
+  int e = LastErrno();
+  if (e == ENOENT) return true;
+  errno = e;
+  return false;
 }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -447,5 +451,43 @@ FolderLock::FolderLock(const std::string& path) {
 FolderLock::~FolderLock() {
   if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
+
+// A move without MOVEFILE_REPLACE_EXISTING refuses a name that is taken; written through, as
+// the renames of WriteFileAtomic are.
+bool PublishNewFile(const std::string& tmp, const std::string& path) {
+  int e = InjectedFault(FileOp::Rename, path);
+  if (e == 0 && !MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    DWORD w = GetLastError();
+    e = w == ERROR_ALREADY_EXISTS || w == ERROR_FILE_EXISTS ? EEXIST : LastErrno();
+  }
+  if (e == 0) return true;
+  DeleteFileA(tmp.c_str());
+  errno = e;
+  return false;
+}
+
+// The rights of an ACL are only known by using them: a folder is written to with a probe
+// file, a file is opened for reading or writing.
+bool MayAccess(const std::string& path, bool write) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return errno = LastErrno(), false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (!write) return true;
+    int err = 0;
+    if (DirWritable(path, err)) return true;
+    SetLastError(static_cast<DWORD>(err));
+    return errno = LastErrno(), false;
+  }
+  HANDLE h = CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return errno = LastErrno(), false;
+  CloseHandle(h);
+  return true;
+}
+
+std::optional<UnixRights> UnixRightsOf(const std::string&) { return std::nullopt; }
+
+void GiveToFolderOwner(const std::string&) {}
 
 }  // namespace plat

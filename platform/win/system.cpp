@@ -34,4 +34,32 @@ std::optional<std::string> SystemMimeType(const std::string& extension) {
   return std::string(buf);
 }
 
+// A console answers GetConsoleMode; a pipe, a file or the NUL device does not.
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+struct EchoOff::Saved {
+  HANDLE input = INVALID_HANDLE_VALUE;
+  DWORD mode = 0;
+  bool restore = false;
+};
+
+// The console keeps reading whole lines (ENABLE_LINE_INPUT) without showing them; input
+// typed ahead is dropped.
+EchoOff::EchoOff() : saved_(std::make_unique<Saved>()) {
+  saved_->input = GetStdHandle(STD_INPUT_HANDLE);
+  saved_->restore = GetConsoleMode(saved_->input, &saved_->mode) != 0;
+  if (!saved_->restore) return;
+  FlushConsoleInputBuffer(saved_->input);
+  SetConsoleMode(saved_->input, (saved_->mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
+}
+
+EchoOff::~EchoOff() {
+  if (saved_->restore) SetConsoleMode(saved_->input, saved_->mode);
+}
+
+bool EchoOff::ShowsNewline() const { return false; }
+
 }  // namespace plat

@@ -6,6 +6,10 @@
 #             cookie login with a message between two clients, pause/continue through
 #             ControlService, the COM object from VBScript, regsvr32 /u, net stop, delete
 #   unpack    unpack.dll extracts the cabinet corpus exactly as libunpack.so does
+#   unpack_tool  unpack.exe extracts and tests cabinets to the corpus's recorded hashes and
+#             refuses a damaged one and a file that holds none
+#   admin     vornadmin.exe adds users (password on standard input with CR LF), the services
+#             sign them on, passwd changes a password, check passes, the API commands refuse
 #   pernot    Pernot.dll's timer ticks through a host's message loop
 #   cleanup   ends the wineserver and everything it runs
 # Every Wine call that may leave a process behind has its standard streams detached, or it
@@ -164,6 +168,87 @@ step_unpack() {
   chmod -R u+w "$W/unpack-linux" "$W/unpack-win"
 }
 
+# unpack.exe against EXPECTED.tsv of the corpus (the hashes of the reference extractor).
+step_unpack_tool() {
+  local corpus=${VORN_CAB_CORPUS:-}
+  [[ -d $corpus ]] || { echo "cabinet corpus not present: skipped"; exit 77; }
+  local cab out dest=$W/unpack-tool
+  for cab in libmspack/mszip_lzx_qtm.cab libarchive/test_read_format_cab_2.cab; do
+    rm -rf "$dest"
+    out=$(cd "$VORN_WIN_BIN" && wine_run ./unpack.exe x "$(winpath "$corpus/$cab")" "$(winpath "$dest")") ||
+      fail "unpack.exe x $cab: $out"
+    local n=0 name sha
+    while IFS=$'\t' read -r name sha; do
+      [[ $(sha256sum <"$dest/${name//\\//}" | cut -d' ' -f1) == "$sha" ]] || fail "$cab: $name differs"
+      n=$((n + 1))
+    done < <(awk -F'\t' -v c="$cab" '$1 == c {print $3 "\t" $6}' "$corpus/EXPECTED.tsv")
+    [[ $n -gt 0 && $(find "$dest" -type f | wc -l) -eq $n && $out == *"$n file(s)" ]] ||
+      fail "$cab: $n files expected, unpack.exe said: $out"
+    echo "$cab: $n files as expected"
+  done
+  out=$(cd "$VORN_WIN_BIN" && wine_run ./unpack.exe t "$(winpath "$corpus/libmspack/mszip_lzx_qtm.cab")") ||
+    fail "unpack.exe t: $out"
+  [[ $out == *"OK  lzx.txt"*"3 file(s)" ]] || fail "unpack.exe t said: $out"
+  # Refusals: exit 1 and the reason on standard error.
+  local bad why
+  for bad in "generated/truncated-mid-data-mszip.cab:damaged or incomplete cabinet" \
+             "libmspack/bad_signature.cab:not a cabinet"; do
+    cab=${bad%%:*} why=${bad#*:}
+    rm -rf "$dest"
+    (cd "$VORN_WIN_BIN" && "$VORN_WINE_RUN" ./unpack.exe x "$(winpath "$corpus/$cab")" "$(winpath "$dest")" \
+      </dev/null >"$W/unpack-tool.out" 2>"$W/unpack-tool.err")
+    local rc=$?
+    [[ $rc -eq 1 ]] || fail "unpack.exe x $cab exited $rc"
+    grep -qF "unpack.exe: $why" "$W/unpack-tool.err" || fail "unpack.exe x $cab said: $(cat "$W/unpack-tool.err")"
+    echo "$cab: refused ($why)"
+  done
+  echo "UNPACK TOOL OK"
+}
+
+# vornadmin.exe with its standard input from the caller.
+admin() { "$VORN_WINE_RUN" "$VORN_WIN_BIN/vornadmin.exe" "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+step_admin() {
+  local bos=$((20000 + RANDOM % 12000)) auth out client=$VORN_LINUX_BUILD/tests/vorn_wine_client
+  auth=$((bos + 1))
+  local data
+  data=$(winpath "$W/data/")
+  rm -rf "$W/data" && mkdir -p "$W/data/Db" "$W/data/Cookie" "$W/data/olm"
+  printf '[Main]\r\nBOS_Port=%d\r\nAuth_Port=%d\r\nBOS_IP=127.0.0.1\r\nLogLevel=0\r\n' "$bos" "$auth" >"$W/data/vorn.ini"
+  # A password piped with a Windows line end: the CR is not part of it.
+  out=$(printf 'first-pw\r\n' | admin --data "$data" user add 2000 --password-stdin --nick carol) ||
+    fail "user add 2000: $out"
+  [[ $out == "user 2000 added" ]] || fail "user add 2000 said: $out"
+  out=$(admin --data "$data" user add 2001 --password other-pw </dev/null) || fail "user add 2001: $out"
+  out=$(admin --data "$data" user add 2001 --password again </dev/null) && fail "a second user 2001 was added"
+  [[ $out == "vornadmin: user 2001 already exists" ]] || fail "second add said: $out"
+  tr -d '\r' <"$W/data/Db/2000.ini" | grep -qx 'Pass=first-pw' || fail "Db/2000.ini: $(cat "$W/data/Db/2000.ini")"
+
+  wine_quiet reg add 'HKLM\SOFTWARE\Tarn\Vorn' /v path /d "$data" /f || fail "registry value"
+  start_service VornBOS "$bos"
+  start_service VornAuth "$auth"
+  out=$("$client" exchange "$auth" "$bos" 2000 first-pw 2001 other-pw) || fail "users of vornadmin: $out"
+  echo "users added by vornadmin.exe: $out"
+
+  out=$(printf 'second-pw\r\n' | admin --data "$data" user passwd 2000 --password-stdin) || fail "passwd: $out"
+  [[ $out == "password of 2000 changed" ]] || fail "passwd said: $out"
+  out=$("$client" badpass "$auth" 2000 first-pw) || fail "old password after passwd: $out"
+  out=$("$client" exchange "$auth" "$bos" 2000 second-pw 2001 other-pw) || fail "new password: $out"
+  echo "after user passwd: old password refused, new one signs on"
+
+  # Without --data the folder is the services' registry value.
+  out=$(admin check </dev/null) || fail "check: $out"
+  [[ $out == *"$data: no problems found"*"file rights are not checked on Windows"* ]] || fail "check said: $out"
+  echo "check: exit 0"
+  out=$(admin --data "$data" online </dev/null) && fail "online succeeded"
+  [[ $out == "vornadmin: 'online' is not available in the Windows build"* ]] || fail "online said: $out"
+
+  stop_service VornBOS
+  stop_service VornAuth
+  wine_quiet reg delete 'HKLM\SOFTWARE\Tarn\Vorn' /f
+  echo "ADMIN SMOKE OK"
+}
+
 step_platform() {
   local out
   out=$(cd "$VORN_WIN_BIN" && wine_run ./platform_check.exe)
@@ -183,7 +268,9 @@ case "${1:-}" in
   platform) step_platform ;;
   services) step_services ;;
   unpack) step_unpack ;;
+  unpack_tool) step_unpack_tool ;;
+  admin) step_admin ;;
   pernot) step_pernot ;;
   cleanup) step_cleanup ;;
-  *) echo "usage: smoke.sh prefix|platform|services|unpack|pernot|cleanup" >&2; exit 2 ;;
+  *) echo "usage: smoke.sh prefix|platform|services|unpack|unpack_tool|admin|pernot|cleanup" >&2; exit 2 ;;
 esac

@@ -2,14 +2,14 @@
 //   unpack l <cabinet>           list the files
 //   unpack t <cabinet>           extract into a private temporary folder and discard
 //   unpack x <cabinet> [folder]  extract into folder (default: the current one)
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
+#include <system_error>
 
 #include "unpack/tool/safe_path.h"
 #include "unpack/unpack.h"
@@ -53,7 +53,7 @@ void PrintEntry(const UnpackFileRecord& f) {
 }
 
 bool SetTarget(UnpackFileRecord& f, const std::string& target) {
-  unlink(target.c_str());  // a fresh file, not an overwrite that keeps an old tail
+  std::remove(target.c_str());  // a fresh file, not an overwrite that keeps an old tail
   std::string written = target;
   g_longTarget.clear();
   if (target.size() >= sizeof f.targetPath) {
@@ -63,7 +63,7 @@ bool SetTarget(UnpackFileRecord& f, const std::string& target) {
       ++g_skipped;
       return false;
     }
-    unlink(written.c_str());
+    std::remove(written.c_str());
     g_longTarget = target;
   }
   std::memcpy(f.targetPath, written.c_str(), written.size() + 1);
@@ -78,7 +78,7 @@ bool FinishTarget(const UnpackFileRecord& f, std::string& path) {
   target.swap(g_longTarget);
   if (std::rename(f.targetPath, target.c_str()) != 0) {
     Report("skipped, cannot be renamed: ", f.name, target);
-    unlink(f.targetPath);
+    std::remove(f.targetPath);
     ++g_skipped;
     return false;
   }
@@ -110,7 +110,7 @@ int32_t Callback(int32_t code, void* record) {
     const auto& f = *static_cast<UnpackFileRecord*>(record);
     if (g_mode == Mode::Test) {
       ++g_files;
-      unlink(f.targetPath);
+      std::remove(f.targetPath);
       std::fputs("OK  ", stdout);
       PrintName(f.name);
       return 0;
@@ -129,19 +129,21 @@ int Usage(const char* self) {
 }
 
 void Fail(const char* self, const std::string& text) {
-  const char* slash = std::strrchr(self, '/');
-  std::fprintf(stderr, "%s: %s\n", slash ? slash + 1 : self, text.c_str());
+  const std::string program = self;
+  const size_t slash = program.find_last_of("/\\");
+  std::fprintf(stderr, "%s: %s\n", program.substr(slash == std::string::npos ? 0 : slash + 1).c_str(), text.c_str());
 }
 
 // The library only says yes or no; the tool first tells a file it cannot read from one that
 // holds no cabinet, so the operator knows whether to look at the name or at the file.
 bool Readable(const char* self, const char* path) {
-  struct stat st {};
-  if (stat(path, &st) != 0) {
-    Fail(self, std::string("cannot open ") + path + ": " + std::strerror(errno));
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec) {
+    Fail(self, std::string("cannot open ") + path + ": " + ec.message());
     return false;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (std::filesystem::is_directory(status)) {
     Fail(self, std::string("cannot open ") + path + ": " + std::strerror(EISDIR));
     return false;
   }
@@ -156,6 +158,36 @@ bool Readable(const char* self, const char* path) {
     return false;
   }
   return true;
+}
+
+// A new folder of the system's temporary folder that only this user can enter ("" and a
+// message when none can be made).
+std::string PrivateScratchFolder() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path tmp = fs::temp_directory_path(ec);
+  if (ec) {
+    std::fprintf(stderr, "temporary folder: %s\n", ec.message().c_str());
+    return std::string();
+  }
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "unpack-test-%08x", static_cast<unsigned>(random()));
+    const fs::path dir = tmp / name;
+    if (!fs::create_directory(dir, ec)) {
+      if (ec) break;
+      continue;  // the name was taken
+    }
+    fs::permissions(dir, fs::perms::owner_all, ec);
+    if (ec) {
+      fs::remove(dir, ec);
+      break;
+    }
+    return dir.string();
+  }
+  std::fprintf(stderr, "%s: cannot make a folder: %s\n", tmp.string().c_str(), ec ? ec.message().c_str() : "names taken");
+  return std::string();
 }
 
 bool ParseMode(const char* word) {
@@ -175,28 +207,27 @@ int main(int argc, char** argv) {
   }
   if (g_mode == Mode::Extract) {
     g_root = argc == 4 ? argv[3] : ".";
-    if (mkdir(g_root.c_str(), 0777) != 0 && errno != EEXIST) {
-      std::perror(g_root.c_str());
+    std::error_code ec;
+    std::filesystem::create_directory(g_root, ec);
+    if (ec && ec != std::errc::file_exists) {
+      std::fprintf(stderr, "%s: %s\n", g_root.c_str(), ec.message().c_str());
       return 1;
     }
   }
   if (!Readable(argv[0], argv[2])) return 1;
-  char scratch[] = "/tmp/unpack-test-XXXXXX";
   if (g_mode == Mode::Test) {
-    if (mkdtemp(scratch) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    g_root = scratch;
+    g_root = PrivateScratchFolder();
+    if (g_root.empty()) return 1;
   }
   // The library finds a cabinet also inside a larger file and reads it lazily: a file in which
   // it found no file record at all holds no cabinet.
   const bool ok = Open(argv[2]) == 1 && Enumerate(Callback) == 1;
   Close();
-  if (!g_longTarget.empty()) unlink((g_root + "/" + kLongTemp).c_str());  // stopped mid-file
+  if (!g_longTarget.empty()) std::remove((g_root + "/" + kLongTemp).c_str());  // stopped mid-file
   if (g_mode == Mode::Test) {
-    unlink((g_root + "/file").c_str());
-    rmdir(g_root.c_str());
+    std::remove((g_root + "/file").c_str());
+    std::error_code ec;
+    std::filesystem::remove(g_root, ec);
   }
   if (!ok && g_seen == 0) {
     Fail(argv[0], std::string("not a cabinet (or one cut off before its file list): ") + argv[2]);

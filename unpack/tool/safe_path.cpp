@@ -1,9 +1,8 @@
 #include "unpack/tool/safe_path.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
-#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace unpack_tool {
 
@@ -36,7 +35,9 @@ std::string SafeRelativePath(const std::string& stored) {
 bool MakeParents(const std::string& root, const std::string& relative) {
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
     const std::string dir = root + "/" + relative.substr(0, slash);
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    std::error_code ec;
+    std::filesystem::create_directory(dir, ec);
+    if (ec && ec != std::errc::file_exists) return false;
   }
   return true;
 }
