@@ -104,7 +104,10 @@ void Add(Context& ctx, const std::vector<std::string>& w) {
   uint8_t random[4];
   if (!plat::RandomBytes(random, sizeof random)) throw Failure("the system's random source failed");
   std::string tmp = ctx.data + "Db/." + std::to_string(uin) + ".new-";
-  for (uint8_t b : random) tmp += "0123456789abcdef"[b >> 4], tmp += "0123456789abcdef"[b & 15];
+  for (uint8_t b : random) {
+    tmp += "0123456789abcdef"[b >> 4];
+    tmp += "0123456789abcdef"[b & 15];
+  }
   // A new file made 0600 whatever the umask, durably replaced into place (never half written).
   errno = 0;
   if (!plat::WriteProfileStrings(edits, tmp, 0600)) {
