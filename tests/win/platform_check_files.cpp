@@ -1,6 +1,7 @@
 // The storage guarantees of the Windows file layer: whole-record appends with rollback, the
 // group commit's flush and cut-back, the cookie written in place under the file lock, the
-// durable replacement and its honest errors, and the cleaning of a killed write's leftovers.
+// durable replacement and its honest errors, the cleaning of a killed write's leftovers, and
+// what the admin tool relies on: a new file that never replaces one, rights found by use.
 #include <windows.h>
 
 #include <cerrno>
@@ -131,6 +132,26 @@ void DurableReplace(const std::string& dir) {
         "stale temporaries of user files and cookies removed, others and young ones kept");
 }
 
+void NewFileOnly(const std::string& dir) {
+  const std::string user = dir + "1016.ini", first = dir + ".1016.new-a", second = dir + ".1016.new-b";
+  Write(first, "first");
+  Check(plat::PublishNewFile(first, user) && Content(user) == "first" && !plat::FileExists(first),
+        "a new file takes its name, the temporary name is gone");
+  Write(second, "second");
+  errno = 0;
+  Check(!plat::PublishNewFile(second, user) && errno == EEXIST && Content(user) == "first" &&
+            !plat::FileExists(second),
+        "a taken name is refused with EEXIST, the file there untouched, the temporary removed");
+
+  errno = 0;
+  Check(!plat::MayAccess(dir + "none.ini", false) && errno == ENOENT, "no rights to a missing file, ENOENT");
+  Check(plat::MayAccess(dir, true) && plat::MayAccess(user, false) && plat::MayAccess(user, true),
+        "a folder and a file of ours may be written");
+  Check(!plat::UnixRightsOf(user), "no Unix modes or owners on Windows");
+  errno = 0;
+  Check(!plat::RemoveFile(dir + "Sub") && errno == EACCES, "removing a folder as a file fails and says why");
+}
+
 // Wine reuses process ids, so a folder named after one may hold an earlier run's files.
 void EmptyFolder(const std::string& dir) {
   WIN32_FIND_DATAA fd;
@@ -151,4 +172,6 @@ void StorageGuarantees(const std::string& dir) {
   Appends(store);
   CookieInPlace(store);
   DurableReplace(store);
+  CreateDirectoryA((store + "Sub").c_str(), nullptr);
+  NewFileOnly(store);
 }
