@@ -9,6 +9,7 @@
 #include "VornBOS/directory/handlers.h"
 #include "VornBOS/directory/meta.h"
 #include "VornBOS/login.h"
+#include "VornBOS/presence/icbm.h"
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/olm_replay.h"
 #include "VornBOS/presence/presence.h"
@@ -75,7 +76,8 @@ void RouteByChannel(ClientInfo& c) {
   if (c.in.length < 20) return;
   uint8_t channel = c.in.data[19];
   if (channel == 1 || channel == 4) {
-    if (RouteMessage(c)) AckIfRequested(c);
+    IcbmMessage m;
+    if (RouteMessage(c, m)) AckIfRequested(c, m);
   }
   else if (channel == 2)
     RelayAdvancedMessage(c);
@@ -132,6 +134,24 @@ const std::map<Key, Handler>& DispatchTable() {
       {{0x17, 0x04}, NotRegistering},
   };
   return table;
+}
+
+// The table above as an array indexed by family and subtype (all of them are below 0x20), so
+// that the lookup of every frame is two array steps.
+constexpr uint16_t kFlatSize = 0x20;
+struct FlatTable {
+  Handler at[kFlatSize][kFlatSize] = {};
+  FlatTable() {
+    for (const auto& [key, handler] : DispatchTable())
+      if (key.first < kFlatSize && key.second < kFlatSize) at[key.first][key.second] = handler;
+  }
+};
+
+Handler FindHandler(uint16_t family, uint16_t subtype) {
+  static const FlatTable flat;
+  if (family < kFlatSize && subtype < kFlatSize) return flat.at[family][subtype];
+  auto it = DispatchTable().find({family, subtype});
+  return it == DispatchTable().end() ? nullptr : it->second;
 }
 
 void LogUnsupported(ClientInfo& c, uint16_t family, uint16_t subtype) {
@@ -283,10 +303,8 @@ void ReadFLAP(ClientInfo& c) {
   uint16_t family = GetBe16(d.data());
   uint16_t subtype = GetBe16(d.data() + 2);
   WriteLog("Get SNAK(0x%x, 0x%x)", 6, c.addr.c_str(), c.UIN, family, subtype);
-  const auto& table = DispatchTable();
-  auto it = table.find({family, subtype});
-  if (it == table.end())
-    LogUnsupported(c, family, subtype);
+  if (Handler handle = FindHandler(family, subtype))
+    handle(c);
   else
-    it->second(c);
+    LogUnsupported(c, family, subtype);
 }

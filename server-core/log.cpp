@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/system.h"
@@ -85,11 +86,7 @@ struct Out {
     ++len;
   }
   void put(const char* s, size_t n) {
-    if (n <= 16 && size - std::min(len, size) >= n) {
-      for (size_t i = 0; i < n; ++i) buf[len + i] = s[i];  // short pieces: no call
-    } else if (len < size) {
-      std::memcpy(buf + len, s, std::min(n, size - len));
-    }
+    if (len < size) std::memcpy(buf + len, s, std::min(n, size - len));
     len += n;
   }
   void pad(char c, size_t n) {
@@ -103,8 +100,10 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes the decimal digits of v so that they end at end; returns where they start.
-char* DecimalDigits(char* end, unsigned long long v) {
+// Writes the decimal digits of v so that they end at end; returns where they start. Numbers
+// that fit 32 bits (nearly all) take the cheaper 32-bit arithmetic.
+template <typename U>
+char* DigitsOf(char* end, U v) {
   char* p = end;
   while (v >= 100) {
     const char* d = kDigitPairs + 2 * (v % 100);
@@ -121,21 +120,17 @@ char* DecimalDigits(char* end, unsigned long long v) {
   return p;
 }
 
-// A plain %d or %u (no flags, width or precision), written in place when there is room.
+char* DecimalDigits(char* end, unsigned long long v) {
+  return v <= 0xFFFFFFFFull ? DigitsOf(end, static_cast<uint32_t>(v)) : DigitsOf(end, v);
+}
+
+// A plain %d or %u (no flags, width or precision).
 void PutDecimal(Out& o, bool negative, unsigned long long v) {
-  if (o.len >= o.size || o.size - o.len < 21) {
-    char digits[24];
-    char* p = DecimalDigits(digits + sizeof digits, v);
-    if (negative) o.put('-');
-    o.put(p, static_cast<size_t>(digits + sizeof digits - p));
-    return;
-  }
-  size_t n = 1;
-  for (unsigned long long t = 10; n < 20 && v >= t; t *= 10) ++n;
-  char* dst = o.buf + o.len;
-  if (negative) *dst++ = '-';
-  DecimalDigits(dst + n, v);
-  o.len += n + (negative ? 1 : 0);
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = DecimalDigits(end, v);
+  if (negative) *--p = '-';
+  o.put(p, static_cast<size_t>(end - p));
 }
 
 // One integer conversion with the printf rules for the flags '-' and '0', a width and a
@@ -168,92 +163,144 @@ void PutInteger(Out& o, bool negative, unsigned long long v, unsigned base, bool
   if (fill && left) o.pad(' ', fill);
 }
 
-// Formats the conversions the log lines use (%d %i %u %x %X %s %c %%, the flags '-' and '0',
-// width, precision, the l and ll sizes) as snprintf does, without its general machinery.
-// False for anything else: the caller then formats with vsnprintf.
-bool FormatByHand(Out& o, const char* f, va_list ap) {
-  for (; *f; ++f) {
-    if (*f != '%') {
-      const char* pct = std::strchr(f, '%');
-      size_t run = pct ? static_cast<size_t>(pct - f) : std::strlen(f);
-      o.put(f, run);
-      f += run;
-      if (!*f) break;
+// One conversion of a format (%d %i %u %x %X %s %c %%, the flags '-' and '0', width,
+// precision, the l and ll sizes), after the literal text before it.
+struct Piece {
+  uint16_t literal = 0;  // offset of the literal run in the format
+  uint16_t literalLen = 0;
+  char type = 0;  // 0: the format ends after the literal
+  uint8_t size = 0;
+  bool left = false, zero = false;
+  int width = 0, prec = -1;
+};
+
+// A format taken apart once. byHand is false when it uses anything else (or is too long to
+// describe): such lines are formatted with vsnprintf.
+struct ParsedFormat {
+  const char* format = nullptr;
+  bool byHand = false;
+  std::vector<Piece> pieces;
+};
+
+ParsedFormat ParseFormat(const char* format) {
+  ParsedFormat pf;
+  pf.format = format;
+  size_t total = std::strlen(format);
+  if (total > 0xFFFF) return pf;
+  const char* f = format;
+  for (;;) {
+    Piece p;
+    const char* pct = std::strchr(f, '%');
+    p.literal = static_cast<uint16_t>(f - format);
+    p.literalLen = static_cast<uint16_t>((pct ? pct : format + total) - f);
+    if (!pct) {
+      pf.pieces.push_back(p);
+      break;
     }
-    ++f;
-    bool left = false, zero = false;
+    f = pct + 1;
     for (;; ++f) {
-      if (*f == '-') left = true;
-      else if (*f == '0') zero = true;
+      if (*f == '-') p.left = true;
+      else if (*f == '0') p.zero = true;
       else break;
     }
-    int width = 0, prec = -1, size = 0;
-    while (*f >= '0' && *f <= '9') width = width * 10 + (*f++ - '0');
+    while (*f >= '0' && *f <= '9') p.width = p.width * 10 + (*f++ - '0');
     if (*f == '.') {
-      prec = 0;
+      p.prec = 0;
       ++f;
-      while (*f >= '0' && *f <= '9') prec = prec * 10 + (*f++ - '0');
+      while (*f >= '0' && *f <= '9') p.prec = p.prec * 10 + (*f++ - '0');
     }
     if (*f == 'l') {
       ++f;
-      size = 1;
+      p.size = 1;
       if (*f == 'l') {
         ++f;
-        size = 2;
+        p.size = 2;
       }
     }
-    switch (*f) {
+    p.type = *f;
+    switch (p.type) {
+      case 'd': case 'i': case 'u': case 'x': case 'X':
+        break;
+      case 's':
+        if (p.size) return pf;
+        break;
+      case 'c':
+        if (p.size || p.prec >= 0) return pf;
+        break;
+      case '%':
+        if (p.size || p.width || p.prec >= 0 || p.left || p.zero) return pf;
+        break;
+      default:
+        return pf;
+    }
+    pf.pieces.push_back(p);
+    ++f;
+  }
+  pf.byHand = true;
+  return pf;
+}
+
+// The parsed formats of the lines written so far, by the address of their text (the formats
+// are string literals). Used under the log's lock.
+const ParsedFormat& CachedFormat(const char* format) {
+  static ParsedFormat slots[256];
+  ParsedFormat& slot = slots[(reinterpret_cast<uintptr_t>(format) >> 3) & 255];
+  if (slot.format != format) slot = ParseFormat(format);
+  return slot;
+}
+
+// Formats the arguments as snprintf does, without its general machinery.
+void RenderFormat(Out& o, const ParsedFormat& pf, va_list ap) {
+  for (const Piece& p : pf.pieces) {
+    o.put(pf.format + p.literal, p.literalLen);
+    switch (p.type) {
+      case 0:
+        return;
       case 'd':
       case 'i': {
-        long long v = size == 2 ? va_arg(ap, long long) : size == 1 ? va_arg(ap, long) : va_arg(ap, int);
+        long long v = p.size == 2 ? va_arg(ap, long long) : p.size == 1 ? va_arg(ap, long) : va_arg(ap, int);
         unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        if (width == 0 && prec < 0)
+        if (p.width == 0 && p.prec < 0)
           PutDecimal(o, v < 0, mag);
         else
-          PutInteger(o, v < 0, mag, 10, false, width, prec, left, zero);
+          PutInteger(o, v < 0, mag, 10, false, p.width, p.prec, p.left, p.zero);
         break;
       }
       case 'u':
       case 'x':
       case 'X': {
-        unsigned long long v = size == 2   ? va_arg(ap, unsigned long long)
-                               : size == 1 ? va_arg(ap, unsigned long)
-                                           : va_arg(ap, unsigned int);
-        if (*f == 'u' && width == 0 && prec < 0)
+        unsigned long long v = p.size == 2   ? va_arg(ap, unsigned long long)
+                               : p.size == 1 ? va_arg(ap, unsigned long)
+                                             : va_arg(ap, unsigned int);
+        if (p.type == 'u' && p.width == 0 && p.prec < 0)
           PutDecimal(o, false, v);
         else
-          PutInteger(o, false, v, *f == 'u' ? 10 : 16, *f == 'X', width, prec, left, zero);
+          PutInteger(o, false, v, p.type == 'u' ? 10 : 16, p.type == 'X', p.width, p.prec, p.left, p.zero);
         break;
       }
       case 's': {
-        if (size) return false;
         const char* text = va_arg(ap, const char*);
-        if (!text) return false;
-        size_t n = prec >= 0 ? strnlen(text, static_cast<size_t>(prec)) : std::strlen(text);
-        size_t fill = width > 0 && static_cast<size_t>(width) > n ? static_cast<size_t>(width) - n : 0;
-        if (!left) o.pad(' ', fill);
+        if (!text) text = "(null)";
+        size_t n = p.prec >= 0 ? strnlen(text, static_cast<size_t>(p.prec)) : std::strlen(text);
+        size_t fill = p.width > 0 && static_cast<size_t>(p.width) > n ? static_cast<size_t>(p.width) - n : 0;
+        if (!p.left) o.pad(' ', fill);
         o.put(text, n);
-        if (left) o.pad(' ', fill);
+        if (p.left) o.pad(' ', fill);
         break;
       }
       case 'c': {
-        if (size || prec >= 0) return false;
         char c = static_cast<char>(va_arg(ap, int));
-        size_t fill = width > 1 ? static_cast<size_t>(width) - 1 : 0;
-        if (!left) o.pad(' ', fill);
+        size_t fill = p.width > 1 ? static_cast<size_t>(p.width) - 1 : 0;
+        if (!p.left) o.pad(' ', fill);
         o.put(c);
-        if (left) o.pad(' ', fill);
+        if (p.left) o.pad(' ', fill);
         break;
       }
       case '%':
-        if (size || width || prec >= 0 || left || zero) return false;
         o.put('%');
         break;
-      default:
-        return false;
     }
   }
-  return true;
 }
 
 // The line head: time stamp, the name right-aligned in 14 columns, the number (signed) in 8
@@ -292,11 +339,11 @@ size_t FormatLine(char* buf, size_t size, LogState& st, const char* name, uint32
     }
   }
   size_t head = o.len;
-  va_list copy;
-  va_copy(copy, ap);
-  bool done = FormatByHand(o, format, copy);
-  va_end(copy);
-  if (done) return o.len;
+  const ParsedFormat& pf = CachedFormat(format);
+  if (pf.byHand) {
+    RenderFormat(o, pf, ap);
+    return o.len;
+  }
   size_t used = std::min(head, size);
   int text = std::vsnprintf(buf + used, size - used, format, ap);
   return head + (text < 0 ? 0 : static_cast<size_t>(text));
@@ -324,8 +371,8 @@ void SetLogFile(const std::string& program, const std::string& dataPath) {
   st.dataPath = dataPath;
 }
 
-void WriteLog(const char* format, int16_t level, const char* name, uint32_t number, ...) {
-  if (level < LogLevel.load()) return;
+void WriteLogLine(const char* format, int16_t level, const char* name, uint32_t number, ...) {
+  if (!LogWanted(level)) return;
   LogState& st = State();
   std::lock_guard<std::mutex> g(st.lock);
   std::time_t t = std::time(nullptr);
@@ -395,7 +442,7 @@ std::string FormatHexDump(const uint8_t* data, size_t len) {
   return out;
 }
 
-void HexDump(const void* data, size_t len, const char* title) {
+void WriteHexDump(const void* data, size_t len, const char* title) {
   int16_t level = LogLevel.load();
   if (level != 0 && !(level < 0 && HexDumpBelowZero.load())) return;
   std::string text = FormatHexDump(static_cast<const uint8_t*>(data), len);

@@ -1,13 +1,11 @@
 #include "VornBOS/presence/icbm.h"
 
-#include <cctype>
-
 #include "server-core/wire.h"
 
 uint32_t DecimalPrefix(std::string_view text) {
   uint32_t v = 0;
   for (char ch : text) {
-    if (!std::isdigit(static_cast<unsigned char>(ch))) break;
+    if (ch < '0' || ch > '9') break;
     v = v * 10 + static_cast<uint32_t>(ch - '0');
   }
   return v;

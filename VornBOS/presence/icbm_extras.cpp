@@ -59,11 +59,10 @@ void RelayTyping(ClientInfo& c) {
   QueueFrame(*to, 2, w.buffer());
 }
 
-void AckIfRequested(ClientInfo& c) {
+void AckIfRequested(ClientInfo& c, const IcbmMessage& m) {
   StoreOutcome stored = TakeStoreOutcome(c);
-  IcbmMessage m;
   bool wanted = false;
-  if (ParseIcbm(c.in.data.data(), c.in.length, m) && m.channel == 1) {
+  if (m.channel == 1) {
     WireReader r(m.snac, m.len);
     r.seek(m.tlvPos + 4 + m.tlvLen);
     while (r.has(4)) {

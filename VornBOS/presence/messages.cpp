@@ -173,8 +173,7 @@ void RefuseMessage(ClientInfo& sender, uint32_t recipient) {
 
 }  // namespace
 
-bool RouteMessage(ClientInfo& sender) {
-  IcbmMessage m;
+bool RouteMessage(ClientInfo& sender, IcbmMessage& m) {
   if (!ParseOrDrop(sender, m)) return false;
   CountMessage(m.channel);
   const char* a = sender.addr.c_str();
@@ -213,6 +212,11 @@ bool RouteMessage(ClientInfo& sender) {
   else
     StoreOfflineMessage(sender, m, m.recipient, sender.UIN);
   return true;
+}
+
+bool RouteMessage(ClientInfo& sender) {
+  IcbmMessage m;
+  return RouteMessage(sender, m);
 }
 
 void RelayAdvancedMessage(ClientInfo& sender) {

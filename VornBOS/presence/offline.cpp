@@ -192,6 +192,7 @@ void StoreOfflineMessage(ClientInfo& sender, const IcbmMessage& msg, uint32_t re
 }
 
 StoreOutcome TakeStoreOutcome(const ClientInfo& sender) {
+  if (!tally.sender) return {};  // nothing was stored since the last take (the common case)
   uint32_t reqId = sender.in.length >= 10 ? (static_cast<uint32_t>(GetBe16(sender.in.data.data() + 6)) << 16 | GetBe16(sender.in.data.data() + 8)) : 0;
   StoreOutcome out;
   if (tally.sender == &sender && tally.created == sender.created && tally.reqId == reqId) out = std::move(tally.outcome);

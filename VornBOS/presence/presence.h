@@ -31,7 +31,9 @@ std::vector<uint8_t> BuildOnlineNotice(const ClientInfo& c);
 void NotifyDeparture(ClientInfo& c);
 
 // Messages (SNAC 0x04/0x06 and 0x04/0x0B).
-// False when the message was refused (no server acknowledgement is then due).
+// False when the message was refused (no server acknowledgement is then due); the parsed
+// message is left in m.
+bool RouteMessage(ClientInfo& sender, IcbmMessage& m);
 bool RouteMessage(ClientInfo& sender);
 // Queues the incoming-message frame of a parsed message for a connected recipient; `from`
 // is the number shown as sender (the sender's own, or a broadcast address).
@@ -40,8 +42,8 @@ void RelayAdvancedMessage(ClientInfo& sender);
 void ForwardAck(ClientInfo& c);
 // Typing notification (0x04/0x14) to a connected recipient, naming the sender.
 void RelayTyping(ClientInfo& c);
-// The server acknowledgement (0x04/0x0C) of a channel-1 message carrying TLV 0x0003.
-void AckIfRequested(ClientInfo& c);
+// The server acknowledgement (0x04/0x0C) of a routed channel-1 message carrying TLV 0x0003.
+void AckIfRequested(ClientInfo& c, const IcbmMessage& m);
 // ICBM parameters (0x04/0x02): keeps on which channels the client asked for typing events.
 void SetIcbmParams(ClientInfo& c);
 bool WantsTypingEvents(const ClientInfo& c, uint8_t channel);
