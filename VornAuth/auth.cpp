@@ -1,5 +1,6 @@
 #include "VornAuth/auth.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +67,8 @@ std::vector<uint8_t> RefusedReply(uint32_t uin) {
 bool PasswordAccepted(AuthClient& c, bool parsed, const std::string& password) {
   if (!parsed) return false;
   std::string stored;
-  if (!ReadStoredPassword(c, stored)) return false;
+  bool locked = false;
+  if (!ReadStoredPassword(c, stored, locked)) return false;
   bool ok = true;
   if (stored.empty()) {
     WriteLog("User pass not find", 11, c.addr.c_str(), c.UIN);
@@ -77,7 +79,7 @@ bool PasswordAccepted(AuthClient& c, bool parsed, const std::string& password) {
     ok = false;
   }
   // A locked user gets the same refusal as a wrong password.
-  if (ok && UserLocked(c.UIN)) {
+  if (ok && locked) {
     WriteLog("User locked", 9, c.addr.c_str(), c.UIN);
     ok = false;
   }
@@ -292,9 +294,28 @@ bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string
   return password.size() <= kMaxPassword;
 }
 
+bool TakeRandomBytes(uint8_t* out, size_t len) {
+  static uint8_t reserve[4096];
+  static size_t left = 0;
+  while (len > 0) {
+    if (left == 0) {
+      if (!plat::RandomBytes(reserve, sizeof reserve)) return false;
+      left = sizeof reserve;
+    }
+    size_t n = std::min(len, left);
+    uint8_t* from = reserve + sizeof reserve - left;
+    std::copy(from, from + n, out);
+    std::fill(from, from + n, uint8_t{0});  // bytes handed out are not kept
+    left -= n;
+    out += n;
+    len -= n;
+  }
+  return true;
+}
+
 std::vector<uint8_t> MakeCookie(uint32_t uin) {
   std::vector<uint8_t> cookie(kCookieSize);
-  if (!plat::RandomBytes(cookie.data(), cookie.size()))
+  if (!TakeRandomBytes(cookie.data(), cookie.size()))
     for (auto& b : cookie) b = static_cast<uint8_t>(std::rand());
   cookie[33] = static_cast<uint8_t>(uin >> 24);
   cookie[97] = static_cast<uint8_t>(uin >> 8);
@@ -303,15 +324,16 @@ std::vector<uint8_t> MakeCookie(uint32_t uin) {
   return cookie;
 }
 
-bool ReadStoredPassword(AuthClient& c, std::string& password) {
+bool ReadStoredPassword(AuthClient& c, std::string& password, bool& locked) {
   std::vector<std::optional<std::string>> v;
   int err = 0;
-  if (!plat::ReadProfileStrings("Main", {"Pass"}, UserFilePath(c.UIN), v, err)) {
+  if (!plat::ReadProfileStrings("Main", {"Pass", "Locked"}, UserFilePath(c.UIN), v, err)) {
     WriteLog("User file not readable (%s)", 11, c.addr.c_str(), c.UIN, std::strerror(err));
     return false;
   }
   password = v[0].value_or(std::string());
   if (password.size() > 299) password.resize(299);  // what the profile read of 300 characters gives
+  locked = v[1].value_or(std::string()).starts_with('1');
   return true;
 }
 
@@ -353,7 +375,10 @@ void AuthServerThread() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
                                    "bind() failed with error", "listen() failed with error",
-                                   "GetMessage() failed with error", "VornAuth"};
+                                   "GetMessage() failed with error", "VornAuth",
+                                   // one answer per request: nothing is ever written behind
+                                   // unacknowledged data, so no write waits
+                                   false};
   if (!RunSocketServer(static_cast<uint16_t>(Cfg.Auth_Port), texts, HandleAuthMessage, listenSocket)) return;
   clients.clear();
   WriteLog("VornAuth finish\n\n", 11, "", 0);

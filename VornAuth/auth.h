@@ -17,9 +17,10 @@ struct AuthClient : FlapConn {
 // Key requests (17/06) answered on one connection; one more closes it.
 constexpr uint32_t kMaxKeyRequests = 4;
 
-// The user's stored password: true with the value (empty when the file or key is missing),
-// false when the user file exists but cannot be read (logged).
-bool ReadStoredPassword(AuthClient& c, std::string& password);
+// The user's stored password and lock, read from the user file in one read: true with the
+// values (an empty password when the file or key is missing), false when the user file
+// exists but cannot be read (logged).
+bool ReadStoredPassword(AuthClient& c, std::string& password, bool& locked);
 // Writes the login's cookie file: the cookie for an accepted login, an empty file for a
 // refused one. A refusal for a number that has neither a user file nor a cookie file makes
 // no file. False (logged) when the file could not be written.
@@ -40,6 +41,9 @@ bool ParseLoginFrame(const uint8_t* data, size_t len, uint32_t& uin, std::string
 
 // 256 random bytes with the UIN in bytes 33 (bits 24-31), 97 (8-15), 125 (0-7), 159 (16-23).
 std::vector<uint8_t> MakeCookie(uint32_t uin);
+// Random bytes for cookies and keys, taken from a reserve that one call to the system's
+// generator fills for many logins; false when the generator failed.
+bool TakeRandomBytes(uint8_t* out, size_t len);
 
 void HandleAuthMessage(const plat::Message& m);
 void AuthServerThread();

@@ -18,7 +18,7 @@ constexpr size_t kKeyDigits = 10;
 
 std::string FreshKey() {
   uint8_t raw[kKeyDigits];
-  if (!plat::RandomBytes(raw, sizeof(raw)))
+  if (!TakeRandomBytes(raw, sizeof(raw)))
     for (auto& b : raw) b = static_cast<uint8_t>(std::rand());
   std::string key;
   for (uint8_t b : raw) key += static_cast<char>('0' + b % 10);
@@ -75,7 +75,8 @@ bool Accepted(AuthClient& c, const LoginTlvs& t) {
     return false;
   }
   std::string stored;
-  if (!ReadStoredPassword(c, stored)) return false;
+  bool locked = false;
+  if (!ReadStoredPassword(c, stored, locked)) return false;
   if (stored.empty()) {
     WriteLog("User pass not find", 11, c.addr.c_str(), c.UIN);
     return false;
@@ -85,7 +86,7 @@ bool Accepted(AuthClient& c, const LoginTlvs& t) {
     return false;
   }
   // A locked user gets the same refusal as a wrong password.
-  if (UserLocked(c.UIN)) {
+  if (locked) {
     WriteLog("User locked", 9, c.addr.c_str(), c.UIN);
     return false;
   }

@@ -105,6 +105,8 @@ class EventLoop {
   bool Bind(Socket s, uint16_t port, int& err);
   bool Listen(Socket s, int backlog, int& err);
   Socket Accept(Socket listener, int& err);
+  // Whether Accept turns off the delay of small writes (on unless set otherwise).
+  void SetNoDelay(bool on) { noDelay_ = on; }
   long Recv(Socket s, void* buf, size_t len, int& err);
   long Send(Socket s, const void* buf, size_t len, int& err);
   // Writes several buffers in order with one call; the same rules as Send.
@@ -176,6 +178,7 @@ class EventLoop {
   uint32_t nextGeneration_ = 1;
   std::function<void()> beforePoll_;
   std::function<void()> afterRound_;
+  bool noDelay_ = true;
   std::vector<Message> roundEnd_;
   std::vector<Message> roundDue_;
 #ifndef _WIN32

@@ -58,6 +58,7 @@ bool RunSocketServer(uint16_t port, const ListenerTexts& texts, const plat::Even
                      plat::Socket& listenSocket, const plat::EventLoop::Handler& dropped) {
   auto loop = std::make_unique<plat::EventLoop>();
   loop->OnDropped(dropped);
+  loop->SetNoDelay(texts.noDelay);
   if (!loop->ok()) {
     int err = errno;
     WriteLog(texts.createFailed, 11, "", 0, err);

@@ -213,7 +213,7 @@ Socket EventLoop::Accept(Socket listener, int& err) {
   std::memcpy(accepted_[c].addr, &sa.sin_addr.s_addr, 4);
   // Replies go out frame by frame; without this, small frames wait for delayed ACKs.
   int on = 1;
-  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (noDelay_) setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   // Another connection may be waiting: accepting re-enables FD_ACCEPT.
   if (SockState* st = State(listener)) PostSelect(listener, *st, FD_ACCEPT);
   return c;

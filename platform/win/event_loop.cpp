@@ -201,7 +201,7 @@ Socket EventLoop::Accept(Socket listener, int& err) {
     return -1;
   }
   BOOL on = TRUE;
-  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  if (noDelay_) setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   return static_cast<Socket>(c);
 }
 
