@@ -20,6 +20,9 @@ coproc HOST { "$run" "$(dirname "$exe")/service_host.exe" "$name" "$(winpath "$(
 host_in=${HOST[1]}
 host_pid=$HOST_PID
 send() { echo "$1" >&"$host_in" 2>/dev/null; }
+# A signal that comes while the host is ending finds its input closed: the write then fails
+# quietly instead of killing this script with SIGPIPE (which would hide the service's exit code).
+trap '' PIPE
 trap 'send stop' TERM INT
 trap 'send pause' USR1
 trap 'send continue' USR2
