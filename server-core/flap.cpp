@@ -87,7 +87,7 @@ RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
     in.length = GetBe16(in.head + 4);
     if (in.head[0] != kFlapStart) return RecvStatus::BadStart;
     if (in.length == 0) return RecvStatus::ZeroLength;
-    in.data.assign(in.length, 0);
+    in.data.resize(in.length);  // every byte is written by the reads before the frame is handled
     in.waitBytes = in.length;
     return RecvStatus::HeadDone;
   }

@@ -134,3 +134,30 @@ inline void PutBe16(uint8_t* p, uint16_t v) {
 inline void PutBe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
+
+// The number of decimal digits of v (1 for 0).
+inline size_t DecimalWidth(uint32_t v) {
+  size_t n = 1;
+  for (uint32_t limit = 10; n < 10 && v >= limit; limit *= 10) ++n;
+  return n;
+}
+
+// Writes the decimal digits of v (DecimalWidth(v) bytes) at p, two at a time.
+inline void PutDecimalText(uint8_t* p, uint32_t v) {
+  static constexpr char kPairs[] =
+      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+      "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+  uint8_t* end = p + DecimalWidth(v);
+  while (v >= 100) {
+    const char* d = kPairs + 2 * (v % 100);
+    v /= 100;
+    *--end = static_cast<uint8_t>(d[1]);
+    *--end = static_cast<uint8_t>(d[0]);
+  }
+  if (v >= 10) {
+    *--end = static_cast<uint8_t>(kPairs[2 * v + 1]);
+    *--end = static_cast<uint8_t>(kPairs[2 * v]);
+  } else {
+    *--end = static_cast<uint8_t>('0' + v);
+  }
+}

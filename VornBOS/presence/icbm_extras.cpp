@@ -71,6 +71,7 @@ void AckIfRequested(ClientInfo& c, const IcbmMessage& m) {
       if (type == kTlvServerAck) wanted = true;
     }
   }
+  if (!wanted && !stored.failed && stored.files.empty()) return;  // nothing to answer
   std::vector<uint8_t> ack;
   if (wanted) {
     // The same acknowledgement as for channel 2: the request's header, cookie, channel and

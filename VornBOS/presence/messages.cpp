@@ -76,9 +76,7 @@ std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage&
 void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
   size_t tlvSize = 4 + m.tlvLen;
   if (tlvSize > kMaxFrame - 80) return BadSnac(sender, m.len);
-  char digits[10];
-  size_t nd = 0;
-  for (uint32_t v = from; nd == 0 || v != 0; v /= 10) digits[nd++] = static_cast<char>('0' + v % 10);
+  size_t nd = DecimalWidth(from);
   bool typing = WantsTypingEvents(sender, m.channel);
   size_t dataLen = 10 + 10 + 1 + nd + 4 + 6 + 8 + 8 + 8 + tlvSize + (typing ? 4 : 0);
   uint32_t reqId = ++Cfg.snacReqId;
@@ -90,7 +88,8 @@ void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& r
   std::copy(m.snac + 10, m.snac + 20, p + 10);  // cookie and channel
   p += 20;
   *p++ = static_cast<uint8_t>(nd);
-  while (nd > 0) *p++ = static_cast<uint8_t>(digits[--nd]);
+  PutDecimalText(p, from);
+  p += nd;
   static constexpr uint8_t kBlock[14] = {0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x02, 0x00, 0x50, 0x00, 0x06, 0x00, 0x04};
   std::copy(kBlock, kBlock + 14, p);
   std::copy(sender.Status, sender.Status + 4, p + 14);
