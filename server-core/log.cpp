@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/system.h"
+#include "server-core/wire.h"
 
 std::atomic<int16_t> LogLevel{0};
 std::atomic<bool> HexDumpBelowZero{false};
@@ -180,6 +181,9 @@ struct ParsedFormat {
   const char* format = nullptr;
   bool byHand = false;
   std::vector<Piece> pieces;
+  // Only plain %d, %i and %u of int size (the common lines): the longest text they can make.
+  bool plainInts = false;
+  size_t longest = 0;
 };
 
 ParsedFormat ParseFormat(const char* format) {
@@ -237,7 +241,34 @@ ParsedFormat ParseFormat(const char* format) {
     ++f;
   }
   pf.byHand = true;
+  pf.plainInts = true;
+  for (const Piece& p : pf.pieces) {
+    pf.longest += p.literalLen + (p.type ? 11 : 0);
+    bool plain = p.type == 'd' || p.type == 'i' || p.type == 'u';
+    if (p.type && !(plain && p.size == 0 && p.width == 0 && p.prec < 0 && !p.left && !p.zero)) pf.plainInts = false;
+  }
   return pf;
+}
+
+// RenderFormat for a format of plain int conversions, written straight into the buffer,
+// which has room for the longest text.
+void RenderPlainInts(Out& o, const ParsedFormat& pf, va_list ap) {
+  uint8_t* w = reinterpret_cast<uint8_t*>(o.buf + o.len);
+  for (const Piece& p : pf.pieces) {
+    std::memcpy(w, pf.format + p.literal, p.literalLen);
+    w += p.literalLen;
+    if (!p.type) break;
+    uint32_t mag;
+    if (p.type == 'u') {
+      mag = va_arg(ap, unsigned int);
+    } else {
+      int v = va_arg(ap, int);
+      mag = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+      if (v < 0) *w++ = '-';
+    }
+    w += PutDecimalText(w, mag);
+  }
+  o.len = static_cast<size_t>(reinterpret_cast<char*>(w) - o.buf);
 }
 
 // The parsed formats of the lines written so far, by the address of their text (the formats
@@ -251,6 +282,7 @@ const ParsedFormat& CachedFormat(const char* format) {
 
 // Formats the arguments as snprintf does, without its general machinery.
 void RenderFormat(Out& o, const ParsedFormat& pf, va_list ap) {
+  if (pf.plainInts && o.len <= o.size && o.size - o.len >= pf.longest) return RenderPlainInts(o, pf, ap);
   for (const Piece& p : pf.pieces) {
     o.put(pf.format + p.literal, p.literalLen);
     switch (p.type) {

@@ -135,19 +135,19 @@ inline void PutBe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 
-// The number of decimal digits of v (1 for 0).
+// The number of decimal digits of v (1 for 0), in at most four comparisons.
 inline size_t DecimalWidth(uint32_t v) {
-  size_t n = 1;
-  for (uint32_t limit = 10; n < 10 && v >= limit; limit *= 10) ++n;
-  return n;
+  if (v < 100000) return v < 100 ? (v < 10 ? 1 : 2) : v < 1000 ? 3 : v < 10000 ? 4 : 5;
+  return v < 10000000 ? (v < 1000000 ? 6 : 7) : v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
 }
 
-// Writes the decimal digits of v (DecimalWidth(v) bytes) at p, two at a time.
-inline void PutDecimalText(uint8_t* p, uint32_t v) {
+// Writes the decimal digits of v at p, two at a time; returns their number (DecimalWidth(v)).
+inline size_t PutDecimalText(uint8_t* p, uint32_t v) {
+  size_t width = DecimalWidth(v);
   static constexpr char kPairs[] =
       "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
       "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
-  uint8_t* end = p + DecimalWidth(v);
+  uint8_t* end = p + width;
   while (v >= 100) {
     const char* d = kPairs + 2 * (v % 100);
     v /= 100;
@@ -160,4 +160,5 @@ inline void PutDecimalText(uint8_t* p, uint32_t v) {
   } else {
     *--end = static_cast<uint8_t>('0' + v);
   }
+  return width;
 }

@@ -88,8 +88,7 @@ void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& r
   std::copy(m.snac + 10, m.snac + 20, p + 10);  // cookie and channel
   p += 20;
   *p++ = static_cast<uint8_t>(nd);
-  PutDecimalText(p, from);
-  p += nd;
+  p += PutDecimalText(p, from);
   static constexpr uint8_t kBlock[14] = {0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x02, 0x00, 0x50, 0x00, 0x06, 0x00, 0x04};
   std::copy(kBlock, kBlock + 14, p);
   std::copy(sender.Status, sender.Status + 4, p + 14);
@@ -196,7 +195,8 @@ bool RouteMessage(ClientInfo& sender, IcbmMessage& m) {
   }
   // The recipient's deny list refuses the message; its ignore list drops it unseen (the sender
   // is answered as if it went through).
-  switch (MessageVerdictFor(m.recipient, sender.UIN)) {
+  ClientInfo* r = FindUser(m.recipient);
+  switch (MessageVerdictFor(m.recipient, sender.UIN, r)) {
     case MessageVerdict::Refuse:
       RefuseMessage(sender, m.recipient);
       return false;
@@ -206,7 +206,7 @@ bool RouteMessage(ClientInfo& sender, IcbmMessage& m) {
     case MessageVerdict::Deliver:
       break;
   }
-  if (ClientInfo* r = FindUser(m.recipient))
+  if (r)
     DeliverMessage(sender, m, *r, sender.UIN);
   else
     StoreOfflineMessage(sender, m, m.recipient, sender.UIN);

@@ -272,10 +272,14 @@ MessageVerdict Verdict(const SsiPrivacy& p, uint32_t sender) {
 
 }  // namespace
 
-MessageVerdict MessageVerdictFor(uint32_t recipient, uint32_t sender) {
+MessageVerdict MessageVerdictFor(uint32_t recipient, uint32_t sender, const ClientInfo* session) {
   if (recipient == 0 || recipient == sender) return MessageVerdict::Deliver;
-  if (FindUser(recipient)) return Verdict(OwnerList(recipient).privacy, sender);
+  if (session) return Verdict(OwnerList(recipient).privacy, sender);
   return Verdict(PrivacyOf(recipient), sender);
+}
+
+MessageVerdict MessageVerdictFor(uint32_t recipient, uint32_t sender) {
+  return MessageVerdictFor(recipient, sender, recipient == 0 || recipient == sender ? nullptr : FindUser(recipient));
 }
 
 bool NeedsAuthorization(uint32_t uin) {

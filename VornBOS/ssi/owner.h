@@ -75,6 +75,8 @@ bool MaySee(ClientInfo& owner, uint32_t viewer);
 enum class MessageVerdict { Deliver, Refuse, Drop };
 // A message from sender to recipient: refused (denied sender), dropped (ignored sender).
 MessageVerdict MessageVerdictFor(uint32_t recipient, uint32_t sender);
+// The same, for a caller that has looked the recipient's session up already (null: offline).
+MessageVerdict MessageVerdictFor(uint32_t recipient, uint32_t sender, const ClientInfo* session);
 
 // A user whose file says so ([Main] AuthRequired=1) must authorize who watches them.
 bool NeedsAuthorization(uint32_t uin);

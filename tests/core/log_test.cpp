@@ -124,8 +124,12 @@ TEST_F(LogTest, ConversionsMatchThePrintfRules) {
   WriteLog("[%s][%5s][%-5s][%.2s][%s]", 11, "", 0, "", "ab", "ab", "abc", "100%");
   WriteLog("[%5d][%-5d][%05d][%8.0d][%.3d][%c][%%]", 11, "", 0, -42, 42, -42, 0, 7, 'Q');
   WriteLog("[%hd][%+d]", 11, "", 0, 70000, 3);
+  // Every digit count, at both of its ends.
+  WriteLog("%u %u %u %u %u %u %u %u %u %u", 11, "", 0, 9u, 10u, 99u, 100u, 999u, 1000u, 9999u, 10000u, 99999u, 100000u);
+  WriteLog("%u %u %u %u %u %u %u %u %d", 11, "", 0, 999999u, 1000000u, 9999999u, 10000000u, 99999999u, 100000000u,
+           999999999u, 1000000000u, -100000);
   auto lines = Lines();
-  ASSERT_EQ(lines.size(), 6u);
+  ASSERT_EQ(lines.size(), 8u);
   std::string head = std::string(14, ' ') + " " + std::string(8, ' ') + " - ";
   EXPECT_EQ(Body(lines[0]), head + "0|-1|-2147483648|2147483647");
   EXPECT_EQ(Body(lines[1]), head + "0|4294967295|0|18446744073709551615");
@@ -133,6 +137,8 @@ TEST_F(LogTest, ConversionsMatchThePrintfRules) {
   EXPECT_EQ(Body(lines[3]), head + "[][   ab][ab   ][ab][100%]");
   EXPECT_EQ(Body(lines[4]), head + "[  -42][42   ][-0042][        ][007][Q][%]");
   EXPECT_EQ(Body(lines[5]), head + "[4464][+3]");
+  EXPECT_EQ(Body(lines[6]), head + "9 10 99 100 999 1000 9999 10000 99999 100000");
+  EXPECT_EQ(Body(lines[7]), head + "999999 1000000 9999999 10000000 99999999 100000000 999999999 1000000000 -100000");
 }
 
 TEST_F(LogTest, LevelEightWritesNineButNotSeven) {
