@@ -250,8 +250,9 @@ bool ReceiveStep(ClientInfo& c, void (*handleFrame)(ClientInfo&)) {
         continue;
       case RecvStatus::FrameDone: {
         bool bad = false;
+        uint64_t destroyed = SessionsDestroyed();
         if (!HandleCommandFrame(c, bad)) handleFrame(c);
-        if (FindBySocket(s) != &c) return true;  // the handler ended the session
+        if (SessionsDestroyed() != destroyed && FindBySocket(s) != &c) return true;  // the handler ended the session
         if (bad) return false;
         continue;
       }

@@ -48,7 +48,14 @@ ClientInfo& CreateSession(plat::Socket s) {
   return c;
 }
 
+namespace {
+uint64_t destroyed = 0;
+}
+
+uint64_t SessionsDestroyed() { return destroyed; }
+
 void DestroySession(ClientInfo& c) {
+  ++destroyed;
   // Only a logged-in user went offline: a refused login or a command connection merely
   // carries a number and must not announce that user's departure.
   if (c.isLogged) {

@@ -43,6 +43,9 @@ struct ClientInfo : FlapConn {
 ClientInfo& CreateSession(plat::Socket s);
 // Sends the departure notice, closes the socket, drops the queued frames and frees the record.
 void DestroySession(ClientInfo& c);
+// How many sessions were destroyed so far: a caller that sees it unchanged after a handler
+// knows its session is still there without looking it up.
+uint64_t SessionsDestroyed();
 
 // Queues a whole frame built for the session (another client's message, a relayed notice or a
 // reply), stamped with the session's own next sequence number: the numbers a connection

@@ -71,8 +71,9 @@ class FrameQueue {
     return frames_.emplace_back();
   }
   void pop_front() {
+    // The slot's storage goes back to the pool; the slot itself is not read again (the front
+    // moves past it) until the queue is cleared or compacted.
     RecycleFrameBuffer(std::move(frames_[head_].data));
-    frames_[head_] = FlapFrame();
     if (++head_ == frames_.size()) clear();
   }
   void clear() {
