@@ -89,6 +89,8 @@ RecvStatus RecvPiece(FlapConn& c, const FlapDumpTitles& titles, int& err) {
     if (in.length == 0) return RecvStatus::ZeroLength;
     in.data.resize(in.length);  // every byte is written by the reads before the frame is handled
     in.waitBytes = in.length;
+    // A data part that was read ahead whole is taken at once.
+    if (c.readAhead.size() - c.readAheadPos >= in.length) return RecvPiece(c, titles, err);
     return RecvStatus::HeadDone;
   }
   HexDump(in.data.data(), in.length, titles.data);

@@ -125,7 +125,8 @@ struct FlapConn {
 enum class RecvStatus {
   Idle,        // nothing to read now (frame held, nothing waiting, or peer closed)
   Partial,     // bytes taken in, the current part is still incomplete
-  HeadDone,    // a header with a data length was completed; reading goes on
+  HeadDone,    // a header with a data length was completed; reading goes on (a data part
+               // already read ahead whole is taken in the same call, which then says FrameDone)
   ZeroLength,  // a header with data length 0 was completed
   BadStart,    // the header's start byte is not 0x2A
   FrameDone,   // a whole frame is held in `in`

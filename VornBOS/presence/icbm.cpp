@@ -5,8 +5,9 @@
 uint32_t DecimalPrefix(std::string_view text) {
   uint32_t v = 0;
   for (char ch : text) {
-    if (ch < '0' || ch > '9') break;
-    v = v * 10 + static_cast<uint32_t>(ch - '0');
+    uint32_t digit = static_cast<uint32_t>(static_cast<unsigned char>(ch)) - '0';
+    if (digit > 9) break;
+    v = v * 10 + digit;
   }
   return v;
 }

@@ -60,7 +60,7 @@ void RelayTyping(ClientInfo& c) {
 }
 
 void AckIfRequested(ClientInfo& c, const IcbmMessage& m) {
-  StoreOutcome stored = TakeStoreOutcome(c);
+  StoreOutcome stored = StoreOutcomeWaiting() ? TakeStoreOutcome(c) : StoreOutcome{};
   bool wanted = false;
   if (m.channel == 1) {
     WireReader r(m.snac, m.len);

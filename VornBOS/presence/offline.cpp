@@ -191,6 +191,8 @@ void StoreOfflineMessage(ClientInfo& sender, const IcbmMessage& msg, uint32_t re
   Count(sender, OlmFilePath(recipientUin), ok, code);
 }
 
+bool StoreOutcomeWaiting() { return tally.sender != nullptr; }
+
 StoreOutcome TakeStoreOutcome(const ClientInfo& sender) {
   if (!tally.sender) return {};  // nothing was stored since the last take (the common case)
   uint32_t reqId = sender.in.length >= 10 ? (static_cast<uint32_t>(GetBe16(sender.in.data.data() + 6)) << 16 | GetBe16(sender.in.data.data() + 8)) : 0;

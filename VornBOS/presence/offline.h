@@ -26,6 +26,8 @@ struct StoreOutcome {
 };
 // Takes (and forgets) the outcome of the sender's frame being handled; empty when nothing was stored.
 StoreOutcome TakeStoreOutcome(const ClientInfo& sender);
+// True when something was stored (or refused) since the last take: a take is then due.
+bool StoreOutcomeWaiting();
 // Answers a message: the error reply (04/01) at once when a store was refused; else ack (a
 // ready SNAC body, may be empty) at once when nothing was stored, or after the round's flush
 // when it was: the acknowledgement if every file made it to the disk, the error reply if not.
