@@ -96,10 +96,6 @@ struct Out {
   }
 };
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 // Writes the decimal digits of v so that they end at end; returns where they start. Numbers
 // that fit 32 bits (nearly all) take the cheaper 32-bit arithmetic.
@@ -107,14 +103,14 @@ template <typename U>
 char* DigitsOf(char* end, U v) {
   char* p = end;
   while (v >= 100) {
-    const char* d = kDigitPairs + 2 * (v % 100);
+    const char* d = kDecimalPairs + 2 * (v % 100);
     v /= 100;
     *--p = d[1];
     *--p = d[0];
   }
   if (v >= 10) {
-    *--p = kDigitPairs[2 * v + 1];
-    *--p = kDigitPairs[2 * v];
+    *--p = kDecimalPairs[2 * v + 1];
+    *--p = kDecimalPairs[2 * v];
   } else {
     *--p = static_cast<char>('0' + v);
   }

@@ -141,22 +141,24 @@ inline size_t DecimalWidth(uint32_t v) {
   return v < 10000000 ? (v < 1000000 ? 6 : 7) : v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
 }
 
+// "00" to "99": the digits of every number below 100, two characters each.
+inline constexpr char kDecimalPairs[] =
+    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+
 // Writes the decimal digits of v at p, two at a time; returns their number (DecimalWidth(v)).
 inline size_t PutDecimalText(uint8_t* p, uint32_t v) {
   size_t width = DecimalWidth(v);
-  static constexpr char kPairs[] =
-      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
-      "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
   uint8_t* end = p + width;
   while (v >= 100) {
-    const char* d = kPairs + 2 * (v % 100);
+    const char* d = kDecimalPairs + 2 * (v % 100);
     v /= 100;
     *--end = static_cast<uint8_t>(d[1]);
     *--end = static_cast<uint8_t>(d[0]);
   }
   if (v >= 10) {
-    *--end = static_cast<uint8_t>(kPairs[2 * v + 1]);
-    *--end = static_cast<uint8_t>(kPairs[2 * v]);
+    *--end = static_cast<uint8_t>(kDecimalPairs[2 * v + 1]);
+    *--end = static_cast<uint8_t>(kDecimalPairs[2 * v]);
   } else {
     *--end = static_cast<uint8_t>('0' + v);
   }

@@ -1,6 +1,7 @@
 // user add | passwd | show | list | delete | lock | unlock
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
@@ -154,7 +155,9 @@ void Show(Context& ctx, const std::vector<std::string>& w) {
   UserInfo u = ReadUser(ctx.data, uin);
   uint64_t olm = 0;
   int err = 0;
-  if (!plat::FileSize(OfflineFile(ctx.data, uin), olm, err)) olm = 0;
+  // No offline file means no messages waiting; any other failure is not taken for none.
+  if (!plat::FileSize(OfflineFile(ctx.data, uin), olm, err) && err != ENOENT)
+    throw Failure("cannot read " + OfflineFile(ctx.data, uin) + ": " + std::strerror(err));
   if (ctx.json) {
     std::string j = UserJson(u);
     j.pop_back();
