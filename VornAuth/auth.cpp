@@ -86,6 +86,14 @@ bool PasswordAccepted(AuthClient& c, bool parsed, const std::string& password) {
   return ok;
 }
 
+void MarkAnswered(AuthClient& c) {
+  c.step = 2;
+  // An answered connection reads nothing more; without read events its client's close is
+  // taken at once, with nothing left to look for in the socket.
+  EventWindow->AsyncSelect(c.ClnSocket, WM_SOCKET_EVENT, plat::FD_WRITE | plat::FD_CLOSE);
+  EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
+}
+
 void HandleLoginFrame(AuthClient& c) {
   uint32_t uin = 0;
   std::string password;
@@ -97,7 +105,7 @@ void HandleLoginFrame(AuthClient& c) {
   if (!WriteCookieFile(c, cookie)) accepted = false;
   QueueFrame(c, 4, accepted ? AcceptedReply(uin, cookie) : RefusedReply(uin));
   WriteLog("User auth OK", 7, c.addr.c_str(), c.UIN);
-  EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
+  MarkAnswered(c);
 }
 
 // Closes a connection that has not been answered within [Main] LoginTimeout.
@@ -106,11 +114,6 @@ void OnLoginCheck(plat::Socket s) {
   if (!c || c->step == 2) return;
   WriteLog("Login time-out socket=%d", 9, c->addr.c_str(), c->UIN, s);
   CloseClient(*c);
-}
-
-void MarkAnswered(AuthClient& c) {
-  c.step = 2;
-  EventWindow->PostDelayedSocket(AnsweredIdleSeconds * 1000, WM_IDLE_CHECK, c.ClnSocket, 0);
 }
 
 void OnAccept() {
@@ -344,7 +347,7 @@ bool WriteCookieFile(AuthClient& c, const std::vector<uint8_t>& cookie) {
   if (cookie.empty() && !plat::FileExists(UserFilePath(c.UIN)) && !plat::FileExists(path)) return true;
   // The file is rewritten in place under a lock that the session server's read takes too, so
   // it never reads half a cookie.
-  if (plat::WriteFileInPlace(path, cookie.data(), cookie.size(), 0600)) return true;
+  if (plat::WriteRecordFileInPlace(path, cookie.data(), cookie.size(), 0600)) return true;
   WriteLog("Cannot create cookie", 11, c.addr.c_str(), c.UIN);
   WriteLog("Cookie write failed (%s)", 11, c.addr.c_str(), c.UIN, std::strerror(errno));
   return false;
@@ -372,6 +375,10 @@ void AuthServerThread() {
   WriteLog("VornAuth start", 11, "", 0);
   if (!CheckDataFolders("VornAuth")) return;  // the service ends with a non-zero exit code
   RemoveStaleTemporaries();
+  // Cookie files are written as fixed-size records from here on; files from before (wider
+  // rights, other contents) are brought in line first.
+  for (const std::string& name : plat::NarrowRecordFiles(Cfg.cookieDir, kCookieSize))
+    WriteLog("Cookie file %s%s narrowed", 11, "", 0, Cfg.cookieDir.c_str(), name.c_str());
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   static const ListenerTexts texts{"CreateWindow() failed with error", "socket() failed with error",
                                    "bind() failed with error", "listen() failed with error",

@@ -141,7 +141,6 @@ class EventLoop {
     bool closePosted = false;
     bool peerClosed = false;
     uint64_t lastReadMs = 0;  // when a receive last returned data
-    bool sentOnce = false;
     uint16_t events = 0;
     uint16_t roundEndEvents = 0;  // events waiting for the end of the round
     uint32_t msg = 0;

@@ -160,6 +160,15 @@ FileRead ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy);
 // bits) is narrowed to it.
 // Not flushed: for short-lived files (login cookies) that a power loss may cost.
 bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode = 0644);
+// WriteFileInPlace for a record file: one whose every write is a whole record of one size, or
+// empty (len 0), and that nothing else writes. Such a file is never longer than a record and
+// keeps the rights it was created with, once NarrowRecordFiles has seen its folder, so the
+// write makes no look at it: open, lock, one write (or the cut to empty), close.
+bool WriteRecordFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode);
+// Makes every file in dir a record file that WriteRecordFileInPlace may write: group and other
+// rights are taken away, and a file longer than recordSize (not written as a record) is
+// emptied. Returns the names changed. Called at start, before any record is written.
+std::vector<std::string> NarrowRecordFiles(const std::string& dir, uint64_t recordSize);
 // Flushes a folder's entries (names made, renamed or removed) to the disk.
 bool SyncFolder(const std::string& dir);
 

@@ -145,9 +145,14 @@ bool EventLoop::AsyncSelect(Socket s, uint32_t msg, uint16_t events) {
   SockState& st = sockets_[s];
   bool added = st.used;
   if (!added) st.generation = nextGeneration_++;
+  // The epoll registration covers every event already; a new selection that only narrows
+  // the events (an owner that stops reading) needs no call. One that widens them registers
+  // again, so that a condition already present is reported anew.
+  bool widened = !added || (events & ~st.events) != 0;
   st.used = true;
   st.msg = msg;
   st.events = events;
+  if (!widened) return true;
   if (events & FD_ACCEPT) st.listening = true;
   // A socket from Accept is non-blocking already (accept4).
   if (!(static_cast<size_t>(s) < accepted_.size() && accepted_[s].known)) {
@@ -249,14 +254,6 @@ long EventLoop::Recv(Socket s, void* buf, size_t len, int& err) {
 }
 
 long EventLoop::Send(Socket s, const void* buf, size_t len, int& err) {
-  SockState* st = State(s);
-  if (st && !st->sentOnce) {
-    // A peer that closed before our first write (typically before reading a greeting)
-    // answers it with a reset; knowing of its close now keeps that close a clean one.
-    st->sentOnce = true;
-    char b;
-    if (::recv(s, &b, 1, MSG_PEEK | MSG_DONTWAIT) == 0) st->peerClosed = true;
-  }
   ssize_t n;
   do {
     n = ::send(s, buf, len, MSG_NOSIGNAL);
@@ -333,7 +330,10 @@ void EventLoop::OnReadiness(Socket s, uint32_t ev) {
     int soErr = 0;
     socklen_t l = sizeof soErr;
     getsockopt(s, SOL_SOCKET, SO_ERROR, &soErr, &l);
-    PostCloseOnce(s, *st, static_cast<uint16_t>(soErr ? soErr : ECONNRESET));
+    // A reset that answers our write to a peer which had closed first (typically before it
+    // read a greeting) is reported as EPIPE: the peer's close was a clean one.
+    if (soErr == EPIPE) st->peerClosed = true;
+    PostCloseOnce(s, *st, st->peerClosed ? 0 : static_cast<uint16_t>(soErr ? soErr : ECONNRESET));
     return;
   }
   if (ev & EPOLLOUT) {
@@ -345,9 +345,9 @@ void EventLoop::OnReadiness(Socket s, uint32_t ev) {
   if (ev & (EPOLLRDHUP | EPOLLHUP)) {
     st->peerClosed = true;
     // Data still waiting is announced first; the close follows once it is read, or now
-    // when nothing is left to read.
+    // when nothing is left to read. A socket whose owner reads no more closes at once.
     int waiting = 0;
-    if (::ioctl(s, FIONREAD, &waiting) != 0 || waiting == 0)
+    if (!(st->events & FD_READ) || ::ioctl(s, FIONREAD, &waiting) != 0 || waiting == 0)
       PostCloseOnce(s, *st, 0);
     else
       ScheduleCloseCheck(s, *st);

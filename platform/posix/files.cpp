@@ -102,15 +102,18 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-// Reads to the end or maxBytes; a failing read is an error, not a short file.
+// Reads to the end or maxBytes; a failing read is an error, not a short file. The files read
+// here are regular files, where a read returns less than asked only at the end: no further
+// read is made to see it.
 FileRead ReadOpen(const std::string& path, int fd, size_t maxBytes) {
   std::vector<uint8_t> out;
   uint8_t buf[8192];
   while (out.size() < maxBytes) {
-    ssize_t n = Read(path, fd, buf, std::min(sizeof buf, maxBytes - out.size()));
+    size_t want = std::min(sizeof buf, maxBytes - out.size());
+    ssize_t n = Read(path, fd, buf, want);
     if (n < 0) return FileRead::Failed(errno == ENOENT ? EIO : errno);
-    if (n == 0) break;
     out.insert(out.end(), buf, buf + n);
+    if (static_cast<size_t>(n) < want) break;
   }
   return FileRead::Content(std::move(out));
 }
@@ -198,7 +201,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len, unsi
   return false;
 }
 
-bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
+namespace {
+
+// The in-place write under the exclusive lock. A file known to be a record file (written here
+// only, whole records or nothing, its rights narrowed at start) needs no look at its rights
+// and length: the write covers all it holds, and only emptying it cuts.
+bool WriteInPlace(const std::string& path, const void* data, size_t len, unsigned mode, bool recordFile) {
   int fd = Open(path, O_WRONLY | O_CREAT, static_cast<mode_t>(mode));
   if (fd < 0) return false;
   if (!TryLock(fd, LOCK_EX)) {
@@ -206,9 +214,9 @@ bool WriteFileInPlace(const std::string& path, const void* data, size_t len, uns
     return WriteFileAtomic(path, data, len, mode);
   }
   struct stat st{};
-  bool ok = ::fstat(fd, &st) == 0;
+  bool ok = recordFile || ::fstat(fd, &st) == 0;
   // A secret never stays readable by others, whatever the file allowed before or the umask.
-  if (ok && (mode & 077) == 0 && (st.st_mode & 077) != 0)
+  if (ok && !recordFile && (mode & 077) == 0 && (st.st_mode & 077) != 0)
     ok = ::fchmod(fd, st.st_mode & 07700) == 0;
   if (ok && len > 0) {
     if (int e = InjectedFault(FileOp::Write, path)) {
@@ -223,12 +231,42 @@ bool WriteFileInPlace(const std::string& path, const void* data, size_t len, uns
       ok = n == static_cast<ssize_t>(len);
     }
   }
-  if (ok && static_cast<size_t>(st.st_size) > len) ok = ::ftruncate(fd, static_cast<off_t>(len)) == 0;
+  bool cut = recordFile ? len == 0 : static_cast<size_t>(st.st_size) > len;
+  if (ok && cut) ok = ::ftruncate(fd, static_cast<off_t>(len)) == 0;
   if (!ok) {
     CloseKeepErrno(fd);  // closing releases the lock
     return false;
   }
   return ::close(fd) == 0;
+}
+
+}  // namespace
+
+bool WriteFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
+  return WriteInPlace(path, data, len, mode, false);
+}
+
+bool WriteRecordFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
+  return WriteInPlace(path, data, len, mode, true);
+}
+
+std::vector<std::string> NarrowRecordFiles(const std::string& dir, uint64_t recordSize) {
+  std::vector<std::string> changed;
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return changed;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    std::string full = dir + name;
+    struct stat st{};
+    if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    bool wide = (st.st_mode & 077) != 0;
+    bool longer = static_cast<uint64_t>(st.st_size) > recordSize;
+    if (wide && ::chmod(full.c_str(), st.st_mode & 07700) != 0) continue;
+    if (longer && ::truncate(full.c_str(), 0) != 0) continue;
+    if (wide || longer) changed.push_back(std::move(name));
+  }
+  ::closedir(d);
+  return changed;
 }
 
 FileRead ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {

@@ -387,6 +387,14 @@ bool WriteFileInPlace(const std::string& path, const void* data, size_t len, uns
   return e == 0;
 }
 
+// Windows files carry no rights of the owner's group or others, and every in-place write cuts
+// the file to its new length: a record file needs nothing more than the plain in-place write.
+bool WriteRecordFileInPlace(const std::string& path, const void* data, size_t len, unsigned mode) {
+  return WriteFileInPlace(path, data, len, mode);
+}
+
+std::vector<std::string> NarrowRecordFiles(const std::string&, uint64_t) { return {}; }
+
 FileRead ReadFileLocked(const std::string& path, size_t maxBytes, bool& busy) {
   busy = false;
   HANDLE h = OpenForRead(path);

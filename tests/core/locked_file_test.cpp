@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -35,6 +36,35 @@ TEST(LockedFile, InPlaceWritesKeepTheFileAndItsExactLength) {
   EXPECT_EQ(ReadWholeFile(path), a);
   EXPECT_EQ(Inode(path), inode);
   EXPECT_FALSE(plat::WriteFileInPlace(dir.path() + "missing/1", a.data(), a.size()));
+}
+
+TEST(LockedFile, RecordFilesAreNarrowedOnceAndThenWrittenWithoutALook) {
+  TempDir dir;
+  std::string a(256, 'a'), b(256, 'b');
+  WriteWholeFile(dir.path() + "1", a);
+  ASSERT_EQ(::chmod((dir.path() + "1").c_str(), 0644), 0);
+  WriteWholeFile(dir.path() + "2", std::string(1000, 'x'));
+  ASSERT_EQ(::chmod((dir.path() + "2").c_str(), 0600), 0);
+  WriteWholeFile(dir.path() + "3", a);
+  ASSERT_EQ(::chmod((dir.path() + "3").c_str(), 0600), 0);
+  auto changed = plat::NarrowRecordFiles(dir.path(), 256);
+  std::sort(changed.begin(), changed.end());
+  EXPECT_EQ(changed, (std::vector<std::string>{"1", "2"}));
+  struct stat st{};
+  ASSERT_EQ(::stat((dir.path() + "1").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadWholeFile(dir.path() + "1"), a);
+  EXPECT_EQ(ReadWholeFile(dir.path() + "2"), "");
+
+  std::string path = dir.path() + "2";
+  ino_t inode = Inode(path);
+  ASSERT_TRUE(plat::WriteRecordFileInPlace(path, a.data(), a.size(), 0600));
+  EXPECT_EQ(ReadWholeFile(path), a);
+  ASSERT_TRUE(plat::WriteRecordFileInPlace(path, nullptr, 0, 0600));  // a refused login
+  EXPECT_EQ(ReadWholeFile(path), "");
+  ASSERT_TRUE(plat::WriteRecordFileInPlace(path, b.data(), b.size(), 0600));
+  EXPECT_EQ(ReadWholeFile(path), b);
+  EXPECT_EQ(Inode(path), inode);
 }
 
 TEST(LockedFile, ReadersNeverSeeAMixOfTwoWrites) {

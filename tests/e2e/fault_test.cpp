@@ -143,6 +143,11 @@ TEST(SecretFiles, CookieAndUserFilesArePrivateUnderAnyUmask) {
   DataDir dir;
   dir.WriteIni(0);
   dir.WriteUser(1000, "[Main]\nPass=pw\n");
+  // A cookie file from before, readable by all and longer than a cookie: the authorization
+  // server narrows it at start and then writes cookies into it in place.
+  std::string cookie = dir.path() + "Cookie/1000";
+  std::ofstream(cookie) << std::string(300, 'x');
+  ASSERT_EQ(::chmod(cookie.c_str(), 0644), 0);
   mode_t old = ::umask(0);  // the servers inherit it
   ServerProcess auth, bos;
   bool started = auth.Start("VornAuth", dir, dir.authPort) && bos.Start("VornBOS", dir, dir.bosPort);
@@ -156,8 +161,9 @@ TEST(SecretFiles, CookieAndUserFilesArePrivateUnderAnyUmask) {
   a.SendSnac(0x15, 2, 9, Cat({Be16(1), Be16(static_cast<uint16_t>(meta.size() + 2)), Le16(static_cast<uint16_t>(meta.size())), meta}));
   ASSERT_TRUE(a.WaitSnac(0x15, 3).has_value());
   struct stat st{};
-  ASSERT_EQ(::stat((dir.path() + "Cookie/1000").c_str(), &st), 0);
+  ASSERT_EQ(::stat(cookie.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 256);
   ASSERT_EQ(::stat((dir.path() + "Db/1000.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
