@@ -271,20 +271,31 @@ void RecycleQueueStorage(std::vector<FlapFrame>&& v) {
 }
 
 
+// A frame joined the queue: the write that sends it comes at the round's end. A queue that
+// held frames already has that write coming (at the round's end, or when a full socket takes
+// data again), and the new frame leaves with it.
+namespace {
+void WriteDue(FlapConn& c, bool queueWasEmpty) {
+  if (queueWasEmpty) PostWriteAtRoundEnd(c.ClnSocket);
+}
+}  // namespace
+
 void QueueFrame(FlapConn& c, uint8_t channel, const uint8_t* data, size_t len) {
   // A frame's length field is 16 bits: the data part is clipped to what it can announce.
   if (len > 0xFFFF - kFlapHeader) len = 0xFFFF - kFlapHeader;
   if (!Admit(c, len + kFlapHeader)) return;
+  bool wasEmpty = c.sendQueue.empty();
   FlapFrame& f = NewSendFrame(c, channel, len);
   if (len) std::copy(data, data + len, f.data.begin() + kFlapHeader);
-  PostWriteAtRoundEnd(c.ClnSocket);
+  WriteDue(c, wasEmpty);
 }
 
 uint8_t* QueueFrameInPlace(FlapConn& c, uint8_t channel, size_t dataLen, uint16_t seq) {
   if (dataLen > 0xFFFF - kFlapHeader) return nullptr;
   if (!Admit(c, dataLen + kFlapHeader)) return nullptr;
+  bool wasEmpty = c.sendQueue.empty();
   FlapFrame& f = NewFrame(c, channel, dataLen, seq);
-  PostWriteAtRoundEnd(c.ClnSocket);
+  WriteDue(c, wasEmpty);
   return f.data.data() + kFlapHeader;
 }
 
@@ -292,6 +303,7 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   if (frame.size() < kFlapHeader) return;
   if (frame.size() > 0xFFFF) frame.resize(0xFFFF);
   if (!Admit(c, frame.size())) return;
+  bool wasEmpty = c.sendQueue.empty();
   frame[0] = kFlapStart;
   PutBe16(&frame[4], static_cast<uint16_t>(frame.size() - kFlapHeader));
   c.sendQueue.emplace_back();
@@ -299,7 +311,7 @@ void QueueRawFrame(FlapConn& c, std::vector<uint8_t>&& frame) {
   f.length = static_cast<uint16_t>(frame.size());
   f.data = std::move(frame);
   f.waitBytes = f.length;
-  PostWriteAtRoundEnd(c.ClnSocket);
+  WriteDue(c, wasEmpty);
 }
 
 uint32_t FirstSequence() { return static_cast<uint32_t>(std::rand() % 32768); }
@@ -310,11 +322,12 @@ void SendTemplate(FlapConn& c, const uint8_t* frame, const uint8_t reqId[4]) {
   if (c.ClnSocket < 0) return;
   size_t dataLen = std::min<size_t>(GetBe16(frame + 4), 0xFFFF - kFlapHeader);
   if (!Admit(c, dataLen + kFlapHeader)) return;
+  bool wasEmpty = c.sendQueue.empty();
   FlapFrame& f = NewSendFrame(c, frame[1], dataLen);
   std::copy(frame + kFlapHeader, frame + kFlapHeader + dataLen, f.data.begin() + kFlapHeader);
   // The request id fills bytes 12 to 15, so the frame must hold all four.
   if (f.length >= 16) std::copy(reqId, reqId + 4, f.data.begin() + 12);
-  PostWriteAtRoundEnd(c.ClnSocket);
+  WriteDue(c, wasEmpty);
 }
 
 void SendTemplate(FlapConn& c, const std::vector<uint8_t>& frame, const uint8_t reqId[4]) {

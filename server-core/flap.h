@@ -77,8 +77,9 @@ class FrameQueue {
     if (++head_ == frames_.size()) clear();
   }
   void clear() {
+    // The slots before the front gave their storage back when they were taken.
+    for (size_t i = head_; i < frames_.size(); ++i) RecycleFrameBuffer(std::move(frames_[i].data));
     head_ = 0;
-    for (FlapFrame& f : frames_) RecycleFrameBuffer(std::move(f.data));
     frames_.clear();
     RecycleQueueStorage(std::move(frames_));
     frames_ = std::vector<FlapFrame>();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -21,8 +22,22 @@ constexpr size_t kMaxDump = 0x2000;
 constexpr size_t kFileBuffer = 1 << 16;
 constexpr size_t kLineBuffer = 1024;
 
+// The log's lock. It is taken for every line and is nearly always free (the loop thread
+// writes nearly all lines), so taking a free lock is one atomic exchange; a thread that finds
+// it taken yields until it is free, which is soon: no holder waits for anything but the file.
+class LogLock {
+ public:
+  void lock() {
+    while (busy_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+  }
+  void unlock() { busy_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> busy_{false};
+};
+
 struct LogState {
-  std::mutex lock;
+  LogLock lock;
   std::FILE* file = nullptr;
   int day = 0;
   std::string program = "VornBOS";
@@ -54,9 +69,19 @@ void Drain(LogState& st) {
 
 thread_local bool deferFlush = false;
 
-LogState& State() {
+// The state is made on first use (a line may be written before main). After that, finding
+// it is one load.
+std::atomic<LogState*> made{nullptr};
+
+LogState& MakeState() {
   static LogState s;
+  made.store(&s, std::memory_order_release);
   return s;
+}
+
+LogState& State() {
+  LogState* s = made.load(std::memory_order_acquire);
+  return s ? *s : MakeState();
 }
 
 std::string LogName(const LogState& st, const std::tm& now) {
@@ -180,7 +205,19 @@ struct ParsedFormat {
   // Only plain %d, %i and %u of int size (the common lines): the longest text they can make.
   bool plainInts = false;
   size_t longest = 0;
+  // The format with kChunk bytes after it, so that its literal runs can be copied in whole
+  // chunks.
+  std::string padded;
 };
+
+// Literal runs are copied kChunk bytes at a time: a fixed-size copy is two moves, where a
+// copy of a varying length is a call. The copy may read up to kChunk - 1 bytes past a run
+// (the padding of ParsedFormat::padded) and write as far past it (room the caller keeps).
+constexpr size_t kChunk = 16;
+
+void CopyInChunks(uint8_t* to, const char* from, size_t n) {
+  for (size_t i = 0; i < n; i += kChunk) std::memcpy(to + i, from + i, kChunk);
+}
 
 ParsedFormat ParseFormat(const char* format) {
   ParsedFormat pf;
@@ -238,6 +275,8 @@ ParsedFormat ParseFormat(const char* format) {
   }
   pf.byHand = true;
   pf.plainInts = true;
+  pf.padded.assign(format, total);
+  pf.padded.append(kChunk, '\0');
   for (const Piece& p : pf.pieces) {
     pf.longest += p.literalLen + (p.type ? 11 : 0);
     bool plain = p.type == 'd' || p.type == 'i' || p.type == 'u';
@@ -246,12 +285,34 @@ ParsedFormat ParseFormat(const char* format) {
   return pf;
 }
 
+// The text of the numbers written lately. Lines repeat their numbers (a message's sender and
+// recipient appear in each of its lines, and in the lines of the next messages of the same
+// pair): a number found here is copied instead of converted. Used under the log's lock.
+struct NumberText {
+  char text[11];  // first, so that a chunk copied from it stays inside the entry
+  uint8_t len = 0;
+  uint32_t value = 0;
+};
+static_assert(sizeof(NumberText) == kChunk);
+
+uint8_t* PutNumber(uint8_t* w, uint32_t v) {
+  static NumberText recent[64];
+  NumberText& e = recent[(v * 2654435761u) >> 26];
+  if (e.len == 0 || e.value != v) {
+    e.value = v;
+    e.len = static_cast<uint8_t>(PutDecimalText(reinterpret_cast<uint8_t*>(e.text), v));
+  }
+  std::memcpy(w, e.text, kChunk);
+  return w + e.len;
+}
+
 // RenderFormat for a format of plain int conversions, written straight into the buffer,
-// which has room for the longest text.
+// which has room for the longest text and a chunk more.
 void RenderPlainInts(Out& o, const ParsedFormat& pf, va_list ap) {
   uint8_t* w = reinterpret_cast<uint8_t*>(o.buf + o.len);
+  const char* text = pf.padded.data();
   for (const Piece& p : pf.pieces) {
-    std::memcpy(w, pf.format + p.literal, p.literalLen);
+    CopyInChunks(w, text + p.literal, p.literalLen);
     w += p.literalLen;
     if (!p.type) break;
     uint32_t mag;
@@ -262,7 +323,7 @@ void RenderPlainInts(Out& o, const ParsedFormat& pf, va_list ap) {
       mag = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
       if (v < 0) *w++ = '-';
     }
-    w += PutDecimalText(w, mag);
+    w = PutNumber(w, mag);
   }
   o.len = static_cast<size_t>(reinterpret_cast<char*>(w) - o.buf);
 }
@@ -278,7 +339,7 @@ const ParsedFormat& CachedFormat(const char* format) {
 
 // Formats the arguments as snprintf does, without its general machinery.
 void RenderFormat(Out& o, const ParsedFormat& pf, va_list ap) {
-  if (pf.plainInts && o.len <= o.size && o.size - o.len >= pf.longest) return RenderPlainInts(o, pf, ap);
+  if (pf.plainInts && o.len <= o.size && o.size - o.len >= pf.longest + kChunk) return RenderPlainInts(o, pf, ap);
   for (const Piece& p : pf.pieces) {
     o.put(pf.format + p.literal, p.literalLen);
     switch (p.type) {
@@ -383,13 +444,13 @@ char TextChar(uint8_t b) { return (b >= 0x20 && b < 0x7F) || b > 0x70 ? static_c
 
 std::string TodayLogPath() {
   LogState& st = State();
-  std::lock_guard<std::mutex> g(st.lock);
+  std::lock_guard<LogLock> g(st.lock);
   return LogName(st, plat::LocalTimeNow());
 }
 
 void SetLogFile(const std::string& program, const std::string& dataPath) {
   LogState& st = State();
-  std::lock_guard<std::mutex> g(st.lock);
+  std::lock_guard<LogLock> g(st.lock);
   if (st.file && (st.program != program || st.dataPath != dataPath)) {
     Drain(st);
     std::fclose(st.file);
@@ -402,7 +463,7 @@ void SetLogFile(const std::string& program, const std::string& dataPath) {
 void WriteLogLine(const char* format, int16_t level, const char* name, uint32_t number, ...) {
   if (!LogWanted(level)) return;
   LogState& st = State();
-  std::lock_guard<std::mutex> g(st.lock);
+  std::lock_guard<LogLock> g(st.lock);
   std::time_t t = std::time(nullptr);
   if (t != st.stampSecond) {
     st.stampTm = plat::LocalTime(t);
@@ -475,7 +536,7 @@ void WriteHexDump(const void* data, size_t len, const char* title) {
   if (level != 0 && !(level < 0 && HexDumpBelowZero.load())) return;
   std::string text = FormatHexDump(static_cast<const uint8_t*>(data), len);
   LogState& st = State();
-  std::lock_guard<std::mutex> g(st.lock);
+  std::lock_guard<LogLock> g(st.lock);
   if (!st.file) return;
   Drain(st);
   if (title && *title) std::fputs(title, st.file);
@@ -488,7 +549,7 @@ void DeferLogFlush(bool on) { deferFlush = on; }
 
 void CloseLog() {
   LogState& st = State();
-  std::lock_guard<std::mutex> g(st.lock);
+  std::lock_guard<LogLock> g(st.lock);
   Drain(st);
   if (st.file) std::fclose(st.file);
   st.file = nullptr;
@@ -496,7 +557,7 @@ void CloseLog() {
 
 void FlushLog() {
   LogState& st = State();
-  std::lock_guard<std::mutex> g(st.lock);
+  std::lock_guard<LogLock> g(st.lock);
   Drain(st);
   if (st.file) std::fflush(st.file);
 }
