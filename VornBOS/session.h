@@ -35,6 +35,13 @@ struct ClientInfo : FlapConn {
   // whole items only, at most kExtStatusMax bytes), passed to watchers as it came.
   std::string extStatus;
   uint32_t lastFrameTime = 0;  // when a signed-on client last sent a frame (its idle time)
+  // The decimal text of the number this session's messages were last sent from: each message
+  // frame it sends carries it (made again when the number differs).
+  struct NumberText {
+    uint8_t text[10] = {};
+    uint8_t len = 0;
+    uint32_t of = 0;
+  } fromText;
   uint64_t created = 0;  // creation order, newest largest
   std::list<ClientInfo>::iterator self;
 };

@@ -149,7 +149,7 @@ void DumpSentFrame(const FlapFrame& f) {
 
 void DropSentFrame(FlapConn& c) {
   const FlapFrame& f = c.sendQueue.front();
-  DumpSentFrame(f);
+  if (HexDumpWanted()) DumpSentFrame(f);
   c.queuedBytes -= std::min<size_t>(c.queuedBytes, f.length);
   c.sendQueue.pop_front();
 }

@@ -32,8 +32,9 @@ extern std::atomic<bool> HexDumpBelowZero;
 
 // Hex and text dump of a byte range, written only at LogLevel 0 (or below, see above).
 void WriteHexDump(const void* data, size_t len, const char* title);
+inline bool HexDumpWanted() { return LogLevel.load(std::memory_order_relaxed) <= 0; }
 inline void HexDump(const void* data, size_t len, const char* title) {
-  if (LogLevel.load(std::memory_order_relaxed) <= 0) WriteHexDump(data, len, title);
+  if (HexDumpWanted()) WriteHexDump(data, len, title);
 }
 
 // Builds the dump text without writing it (the layout HexDump writes).

@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "VornBOS/admin/metrics.h"
 #include "VornBOS/presence/icbm.h"
 #include "VornBOS/presence/offline.h"
@@ -76,7 +78,12 @@ std::vector<uint8_t> IncomingMessageFrame(ClientInfo& sender, const IcbmMessage&
 void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& recipient, uint32_t from) {
   size_t tlvSize = 4 + m.tlvLen;
   if (tlvSize > kMaxFrame - 80) return BadSnac(sender, m.len);
-  size_t nd = DecimalWidth(from);
+  ClientInfo::NumberText& fromText = sender.fromText;
+  if (fromText.len == 0 || fromText.of != from) {
+    fromText.of = from;
+    fromText.len = static_cast<uint8_t>(PutDecimalText(fromText.text, from));
+  }
+  size_t nd = fromText.len;
   bool typing = WantsTypingEvents(sender, m.channel);
   size_t dataLen = 10 + 10 + 1 + nd + 4 + 6 + 8 + 8 + 8 + tlvSize + (typing ? 4 : 0);
   uint32_t reqId = ++Cfg.snacReqId;
@@ -88,7 +95,9 @@ void QueueMessageInPlace(ClientInfo& sender, const IcbmMessage& m, ClientInfo& r
   std::copy(m.snac + 10, m.snac + 20, p + 10);  // cookie and channel
   p += 20;
   *p++ = static_cast<uint8_t>(nd);
-  p += PutDecimalText(p, from);
+  // All ten bytes are copied (one fixed-size move); the block written next covers the rest.
+  std::memcpy(p, fromText.text, sizeof fromText.text);
+  p += nd;
   static constexpr uint8_t kBlock[14] = {0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x02, 0x00, 0x50, 0x00, 0x06, 0x00, 0x04};
   std::copy(kBlock, kBlock + 14, p);
   std::copy(sender.Status, sender.Status + 4, p + 14);
