@@ -271,10 +271,10 @@ void RecycleQueueStorage(std::vector<FlapFrame>&& v) {
 }
 
 
+namespace {
 // A frame joined the queue: the write that sends it comes at the round's end. A queue that
 // held frames already has that write coming (at the round's end, or when a full socket takes
 // data again), and the new frame leaves with it.
-namespace {
 void WriteDue(FlapConn& c, bool queueWasEmpty) {
   if (queueWasEmpty) PostWriteAtRoundEnd(c.ClnSocket);
 }
