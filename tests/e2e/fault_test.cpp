@@ -164,6 +164,7 @@ TEST(SecretFiles, CookieAndUserFilesArePrivateUnderAnyUmask) {
   ASSERT_EQ(::stat(cookie.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(st.st_size, 256);
+  EXPECT_NE(dir.Log("VornAuth").find("Cookie file " + cookie + " narrowed"), std::string::npos);
   ASSERT_EQ(::stat((dir.path() + "Db/1000.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
