@@ -7,6 +7,7 @@
 #include "VornBOS/presence/offline.h"
 #include "VornBOS/presence/presence.h"
 #include "VornBOS/session.h"
+#include "VornBOS/ssi/owner.h"
 #include "server-core/config.h"
 #include "server-core/log.h"
 #include "server-core/wire.h"
@@ -53,6 +54,8 @@ void RelayTyping(ClientInfo& c) {
   }
   ClientInfo* to = FindUser(DecimalPrefix(target));
   if (!to || to == &c || to->ClnSocket < 0) return;  // nobody to tell: dropped
+  // A user who denies or ignores the sender hears of its typing no more than of its messages.
+  if (MessageVerdictFor(to->UIN, c.UIN, to) != MessageVerdict::Deliver) return;
   WireWriter w(48);
   w.be16(0x0004).be16(0x0014).be16(0).be32(++Cfg.snacReqId);
   w.bytes(cookieAndChannel).text8(std::to_string(c.UIN)).be16(what);

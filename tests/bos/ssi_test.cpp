@@ -496,8 +496,16 @@ TEST_F(BosUnit, DenyIgnoreAndVisibilityDecideWhoSeesAndReachesTheOwner) {
     Receive(bob, Message("10001"));
     ReadFLAP(bob);
   };
+  // A typing notice from bob: alice hears of it while she takes his messages.
+  auto aliceHearsTyping = [&] {
+    alice.sendQueue.clear();
+    Receive(bob, Snac(0x04, 0x14, {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 5, '1', '0', '0', '0', '1', 0x00, 0x02}));
+    ReadFLAP(bob);
+    return !alice.sendQueue.empty() && SubtypeOf(alice.sendQueue.back()) == 0x14;
+  };
   using V = std::vector<uint16_t>;
   EXPECT_EQ(bobGets([&] { status(0); }), V{0x030B});
+  EXPECT_TRUE(aliceHearsTyping());
   // Deny: bob sees alice leave, no more of her presence, and his message is refused (04/01,
   // "recipient is not logged in").
   EXPECT_EQ(bobGets([&] { Ask(alice, 0x08, Item("10002", 0, 1, 3)); }), V{0x030C});
@@ -505,11 +513,13 @@ TEST_F(BosUnit, DenyIgnoreAndVisibilityDecideWhoSeesAndReachesTheOwner) {
   EXPECT_EQ(bobGets(send), V{0x0401});
   EXPECT_EQ(Data(bob.sendQueue.back()), (Bytes{0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x04}));
   EXPECT_TRUE(alice.sendQueue.empty());
+  EXPECT_FALSE(aliceHearsTyping());
   // Ignore instead: bob sees her again; his message is dropped without a word.
   EXPECT_EQ(bobGets([&] { Ask(alice, 0x0A, Item("10002", 0, 1, 3)); }), V{0x030B});
   Ask(alice, 0x08, Item("10002", 0, 2, 14));
   EXPECT_EQ(bobGets(send), V{});
   EXPECT_TRUE(alice.sendQueue.empty());
+  EXPECT_FALSE(aliceHearsTyping());
   // Invisible: only the visible list sees her.
   EXPECT_EQ(bobGets([&] { status(0x0100); }), V{0x030C});
   EXPECT_EQ(bobGets([&] { Ask(alice, 0x08, Item("10002", 0, 3, 2)); }), V{0x030B});
