@@ -122,28 +122,10 @@ struct Out {
 };
 
 
-// Writes the decimal digits of v so that they end at end; returns where they start. Numbers
-// that fit 32 bits (nearly all) take the cheaper 32-bit arithmetic.
-template <typename U>
-char* DigitsOf(char* end, U v) {
-  char* p = end;
-  while (v >= 100) {
-    const char* d = kDecimalPairs + 2 * (v % 100);
-    v /= 100;
-    *--p = d[1];
-    *--p = d[0];
-  }
-  if (v >= 10) {
-    *--p = kDecimalPairs[2 * v + 1];
-    *--p = kDecimalPairs[2 * v];
-  } else {
-    *--p = static_cast<char>('0' + v);
-  }
-  return p;
-}
-
+// The decimal digits of v ending at end; numbers that fit 32 bits (nearly all) take the cheaper
+// 32-bit arithmetic.
 char* DecimalDigits(char* end, unsigned long long v) {
-  return v <= 0xFFFFFFFFull ? DigitsOf(end, static_cast<uint32_t>(v)) : DigitsOf(end, v);
+  return v <= 0xFFFFFFFFull ? DigitsBefore(end, static_cast<uint32_t>(v)) : DigitsBefore(end, v);
 }
 
 // A plain %d or %u (no flags, width or precision).

@@ -146,21 +146,28 @@ inline constexpr char kDecimalPairs[] =
     "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
     "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
 
-// Writes the decimal digits of v at p, two at a time; returns their number (DecimalWidth(v)).
-inline size_t PutDecimalText(uint8_t* p, uint32_t v) {
-  size_t width = DecimalWidth(v);
-  uint8_t* end = p + width;
+// Writes the decimal digits of v, two at a time, so that they end just before end; returns
+// where they start. Ch is the buffer's character type.
+template <typename Ch, typename U>
+inline Ch* DigitsBefore(Ch* end, U v) {
   while (v >= 100) {
     const char* d = kDecimalPairs + 2 * (v % 100);
     v /= 100;
-    *--end = static_cast<uint8_t>(d[1]);
-    *--end = static_cast<uint8_t>(d[0]);
+    *--end = static_cast<Ch>(d[1]);
+    *--end = static_cast<Ch>(d[0]);
   }
   if (v >= 10) {
-    *--end = static_cast<uint8_t>(kDecimalPairs[2 * v + 1]);
-    *--end = static_cast<uint8_t>(kDecimalPairs[2 * v]);
+    *--end = static_cast<Ch>(kDecimalPairs[2 * v + 1]);
+    *--end = static_cast<Ch>(kDecimalPairs[2 * v]);
   } else {
-    *--end = static_cast<uint8_t>('0' + v);
+    *--end = static_cast<Ch>('0' + v);
   }
+  return end;
+}
+
+// Writes the decimal digits of v at p; returns their number (DecimalWidth(v)).
+inline size_t PutDecimalText(uint8_t* p, uint32_t v) {
+  size_t width = DecimalWidth(v);
+  DigitsBefore(p + width, v);
   return width;
 }
