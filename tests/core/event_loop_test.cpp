@@ -367,6 +367,45 @@ TEST_F(SocketEventTest, CloseEventCarriesTheErrorOfAReset) {
     }
 }
 
+// A peer that closed before our first write answers it with a reset; its close was a clean
+// one all the same.
+TEST_F(SocketEventTest, WriteToAPeerThatHadClosedEndsInACleanClose) {
+  ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
+  ::close(pair_.client);
+  pair_.client = -1;
+  usleep(20000);  // its close is in before the write
+  int err = 0;
+  ASSERT_EQ(loop_.Send(pair_.server, "hello", 5, err), 5);
+  RunFor(2000, [&](const plat::Message& m) {
+    if (m.msg == kSockMsg && plat::SelectEvent(m.lParam) == FD_CLOSE) loop_.PostQuit();
+  });
+  auto ev = Events();
+  ASSERT_EQ(Count(ev, FD_CLOSE), 1);
+  for (const auto& e : ev)
+    if (e.event == FD_CLOSE) {
+      EXPECT_EQ(e.error, 0);
+    }
+}
+
+// An owner that no longer selects read events gets the peer's close at once, unread data or
+// not: there is no reader to wait for.
+TEST_F(SocketEventTest, CloseComesAtOnceWhenNothingReadsAnyMore) {
+  ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, kAll, pair_));
+  ASSERT_TRUE(loop_.AsyncSelect(pair_.server, kSockMsg, FD_WRITE | FD_CLOSE));
+  ClientSend("late");
+  ::close(pair_.client);
+  pair_.client = -1;
+  uint64_t start = plat::TickMs(), closedAfter = 0;
+  RunFor(3000, [&](const plat::Message& m) {
+    if (m.msg != kSockMsg || plat::SelectEvent(m.lParam) != FD_CLOSE) return;
+    closedAfter = plat::TickMs() - start;
+    loop_.PostQuit();
+  });
+  EXPECT_EQ(Count(Events(), FD_READ), 0);
+  ASSERT_EQ(Count(Events(), FD_CLOSE), 1);
+  EXPECT_LT(closedAfter, 500u);  // a reader would have had the one-second grace
+}
+
 TEST_F(SocketEventTest, OnlySelectedEventsAreReported) {
   ASSERT_TRUE(MakeLoopbackPair(loop_, kSockMsg, FD_CLOSE, pair_));
   ClientSend("data");
